@@ -1,0 +1,8 @@
+#include "app/run_refresh.h"
+#include "platform/windows_platform_ops.h"
+
+// The command line is ignored: every run does the same fixed pass.
+int main() {
+  plenvor::WindowsPlatformOps ops;
+  return plenvor::RunRefresh(ops);
+}

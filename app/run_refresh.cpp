@@ -1,0 +1,33 @@
+#include "app/run_refresh.h"
+
+#include "app/emit_text.h"
+#include "refresh/win32_codes.h"
+
+namespace plenvor {
+namespace {
+
+constexpr const char* kBanner[] = {
+    " Plenvor Version 1.0\n",
+    " Written By the Plenvor developers\n",
+    " email: plenvor@example.org\n",
+    " \n",
+    " Makes the running desktop apply the stored icon size, cursors, wallpaper and colours again.\n",
+    " \n",
+};
+
+}  // namespace
+
+void ReloadCursorsAndWallpaper(PlatformOps& ops) {
+  ops.ApplySystemParameter(win::SPI_SETCURSORS, 0, nullptr, win::SPIF_SENDWININICHANGE);
+  ops.ApplySystemParameter(win::SPI_SETDESKWALLPAPER, 0, nullptr, win::SPIF_SENDWININICHANGE);
+}
+
+int RunRefresh(PlatformOps& ops) {
+  for (const char* line : kBanner) {
+    EmitText(line);
+  }
+  ReloadCursorsAndWallpaper(ops);
+  return kExitDone;
+}
+
+}  // namespace plenvor

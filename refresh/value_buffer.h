@@ -1,0 +1,33 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace plenvor {
+
+// The text of one registry value: up to kMaxData bytes of data plus room for a
+// terminating NUL. `capacity` is both the room a read offers and what the read
+// leaves behind (bytes stored, or bytes needed when the room was too small).
+struct ValueBuffer {
+  static constexpr std::uint32_t kMaxData = 80;
+  std::array<std::uint8_t, kMaxData + 1> data{};
+  std::uint32_t capacity = 0;
+};
+
+// How a step that opens a registry key ended.
+enum class StepOutcome {
+  kCompleted,
+  kKeyNotOpened,  // missing, or refused: the step could not do its work
+};
+
+// True for the open results that mean the key is not there.
+bool IsKeyMissing(std::int32_t open_status);
+
+// Written by a step whose key is missing.
+inline constexpr const char* KeyMissingMessage = " Key doesn't exist \n";
+
+// The registry text in `buffer` after a read that returned `count` bytes: a NUL
+// is placed after them (a count beyond the buffer is cut to it).
+const char* TerminateText(ValueBuffer& buffer, std::uint32_t count);
+
+}  // namespace plenvor

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "refresh/win32_codes.h"
+#include "tests/fake_platform.h"
+
+namespace plenvor {
+
+// Every test through the fake ends with the platform's rules kept: no room
+// beyond the buffer, no key used after close, no key left open.
+class FakeTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    EXPECT_EQ(fake.violations, std::vector<std::string>{});
+    EXPECT_TRUE(fake.open_keys.empty()) << "a key was left open";
+  }
+
+  // Log lines that start with prefix, in order.
+  std::vector<std::string> Calls(const std::string& prefix) const {
+    std::vector<std::string> lines;
+    for (const std::string& line : fake.log) {
+      if (line.rfind(prefix, 0) == 0) {
+        lines.push_back(line);
+      }
+    }
+    return lines;
+  }
+
+  FakePlatform fake;
+};
+
+}  // namespace plenvor

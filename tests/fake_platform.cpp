@@ -1,0 +1,174 @@
+#include "tests/fake_platform.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/emit_text.h"
+#include "refresh/value_buffer.h"
+#include "refresh/win32_codes.h"
+
+namespace plenvor {
+namespace {
+
+std::string Hex(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string Quoted(const std::uint8_t* data, std::uint32_t count) {
+  return "\"" + std::string(reinterpret_cast<const char*>(data), count) + "\"";
+}
+
+// Bytes the platform leaves after the data it copies: a program that forgets
+// to end the text itself reads these.
+constexpr std::uint8_t kJunk = '#';
+
+}  // namespace
+
+FakePlatform::FakePlatform() { SetTextSink(RecordText, this); }
+
+FakePlatform::~FakePlatform() { SetTextSink(nullptr, nullptr); }
+
+void FakePlatform::RecordText(const char* text, void* context) {
+  static_cast<FakePlatform*>(context)->log.push_back(std::string("Emit ") + text);
+}
+
+void FakePlatform::PutText(RegKey root, const std::string& subkey, const std::string& name,
+                           const std::string& text) {
+  registry[{root, subkey}][name] = Value{win::REG_SZ, {text.begin(), text.end()}};
+}
+
+std::optional<std::string> FakePlatform::StoredText(RegKey root, const std::string& subkey,
+                                                    const std::string& name) const {
+  const auto key = registry.find({root, subkey});
+  if (key == registry.end()) {
+    return std::nullopt;
+  }
+  const auto value = key->second.find(name);
+  if (value == key->second.end()) {
+    return std::nullopt;
+  }
+  return std::string(value->second.data.begin(), value->second.data.end());
+}
+
+std::int32_t FakePlatform::OpenKey(RegKey root, const char* subkey, std::uint32_t options,
+                                   std::uint32_t access, RegKey* key) {
+  std::int32_t status = win::ERROR_SUCCESS;
+  if (const auto fault = open_status.find(subkey); fault != open_status.end()) {
+    status = fault->second;
+  } else if (registry.count({root, subkey}) == 0) {
+    status = win::ERROR_FILE_NOT_FOUND;
+  } else {
+    *key = next_handle_++;
+    handles_[*key] = {root, subkey};
+    open_keys.insert(*key);
+  }
+  log.push_back("OpenKey " + Hex(root) + " " + subkey + " " + Hex(options) + " " + Hex(access) +
+                " -> " + std::to_string(status));
+  return status;
+}
+
+std::int32_t FakePlatform::QueryValue(RegKey key, const char* name, std::uint32_t* type,
+                                      std::uint8_t* data, std::uint32_t* count) {
+  std::uint32_t room = *count;
+  std::string entry = std::string("QueryValue ") + name + " room=" + std::to_string(room);
+  if (room > ValueBuffer::kMaxData) {
+    violations.push_back(entry + ": more room offered than the buffer holds");
+    room = ValueBuffer::kMaxData;  // keep the fake itself inside the buffer
+  }
+  std::int32_t status = win::ERROR_SUCCESS;
+  const auto handle = handles_.find(key);
+  auto fault = query_faults.find(name);
+  if (handle == handles_.end() || open_keys.count(key) == 0) {
+    violations.push_back(entry + ": key not open");
+    status = 6;  // ERROR_INVALID_HANDLE
+  } else if (fault != query_faults.end() && fault->second.times > 0 &&
+             fault->second.status != win::ERROR_SUCCESS) {
+    --fault->second.times;
+    status = fault->second.status;
+    if (fault->second.count) {
+      *count = *fault->second.count;
+    }
+  } else {
+    const Values& values = registry[handle->second];
+    const auto value = values.find(name);
+    if (value == values.end()) {
+      status = win::ERROR_FILE_NOT_FOUND;
+    } else {
+      const auto size = static_cast<std::uint32_t>(value->second.data.size());
+      *type = value->second.type;
+      if (size > room) {
+        status = win::ERROR_MORE_DATA;
+      } else {
+        std::memcpy(data, value->second.data.data(), size);
+        std::memset(data + size, kJunk, room - size);
+      }
+      *count = size;
+      // A successful read that misreports its count.
+      if (fault != query_faults.end() && fault->second.times > 0 && fault->second.count) {
+        --fault->second.times;
+        *count = *fault->second.count;
+      }
+    }
+  }
+  log.push_back(entry + " -> " + std::to_string(status) + " count=" + std::to_string(*count));
+  return status;
+}
+
+std::int32_t FakePlatform::SetValue(RegKey key, const char* name, std::uint32_t type,
+                                    const std::uint8_t* data, std::uint32_t count) {
+  log.push_back(std::string("SetValue ") + name + " type=" + std::to_string(type) + " " +
+                Quoted(data, count) + " count=" + std::to_string(count));
+  const auto handle = handles_.find(key);
+  if (handle == handles_.end() || open_keys.count(key) == 0) {
+    violations.push_back(std::string("SetValue ") + name + ": key not open");
+    return 6;
+  }
+  if (set_status == win::ERROR_SUCCESS) {
+    registry[handle->second][name] = Value{type, {data, data + count}};
+  }
+  return set_status;
+}
+
+std::int32_t FakePlatform::CloseKey(RegKey key) {
+  log.push_back("CloseKey");
+  if (open_keys.erase(key) == 0) {
+    violations.push_back("CloseKey of a key that is not open");
+    return 6;
+  }
+  return win::ERROR_SUCCESS;
+}
+
+std::int32_t FakePlatform::BroadcastMessage(std::uint32_t message, std::uint32_t wparam,
+                                            std::int32_t lparam, std::uint32_t flags,
+                                            std::uint32_t timeout_ms) {
+  log.push_back("Broadcast " + Hex(message) + " " + Hex(wparam) + " " + std::to_string(lparam) +
+                " flags=" + Hex(flags) + " timeout=" + std::to_string(timeout_ms));
+  std::optional<std::string> seen;
+  for (const RegKey key : open_keys) {
+    if (auto text = StoredText(handles_[key].first, handles_[key].second, "Shell Icon Size")) {
+      seen = text;
+    }
+  }
+  icon_size_at_broadcast.push_back(seen);
+  return broadcast_result;
+}
+
+std::int32_t FakePlatform::ApplySystemParameter(std::uint32_t action, std::uint32_t param,
+                                                void* data, std::uint32_t flags) {
+  log.push_back("SystemParametersInfo " + Hex(action) + " " + std::to_string(param) + " " +
+                (data == nullptr ? "null" : "data") + " " + Hex(flags));
+  return spi_result;
+}
+
+std::int32_t FakePlatform::SetSysColors(std::int32_t count, const std::int32_t* elements,
+                                        const std::uint32_t* colors) {
+  log.push_back("SetSysColors " + std::to_string(count));
+  for (std::int32_t i = 0; i < count; ++i) {
+    system_colors[elements[i]] = colors[i];
+  }
+  return colors_result;
+}
+
+}  // namespace plenvor

@@ -1,0 +1,22 @@
+import os
+
+import pytest
+
+from winetools import Wine
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+@pytest.fixture(scope="session")
+def wine():
+    exe = os.environ.get("PLENVOR_EXE", os.path.join(ROOT, "build/mingw-i686/plenvor.exe"))
+    helper = os.environ.get("PLENVOR_HELPER",
+                            os.path.join(ROOT, "build/mingw-i686/plenvor_helper.exe"))
+    for path in (exe, helper):
+        assert os.path.exists(path), f"{path} is missing: build the mingw-i686 preset first"
+    session = Wine(exe, helper)
+    try:
+        session.start()
+        yield session
+    finally:
+        session.stop()

@@ -1,0 +1,210 @@
+// Test-only tool for the Wine suite: sets and reads raw registry values, reads
+// the system colours, and plays the windows that receive the broadcasts.
+//
+//   plenvor_helper reg            commands on stdin, one per line, fields split by tabs:
+//       set ROOT PATH NAME TYPE HEX   create the key if needed; store the bytes as given
+//       get ROOT PATH NAME            print "TYPE HEX" (exact stored bytes) or "missing"
+//       delvalue ROOT PATH NAME
+//       delkey ROOT PATH              the key with everything below it
+//       haskey ROOT PATH              print "yes" or "no"
+//       syscolors                     print the 25 GetSysColor values in hex
+//   plenvor_helper listen LOG READY STOP   log broadcasts until STOP exists
+//   plenvor_helper hang READY STOP         a hidden window that never answers
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+HKEY RootKey(const std::string& name) {
+  if (name == "HKCU") return HKEY_CURRENT_USER;
+  if (name == "HKU") return HKEY_USERS;
+  return HKEY_LOCAL_MACHINE;
+}
+
+std::string ToHex(const std::vector<unsigned char>& bytes) {
+  std::string out;
+  char pair[3];
+  for (unsigned char b : bytes) {
+    std::snprintf(pair, sizeof pair, "%02x", b);
+    out += pair;
+  }
+  return out;
+}
+
+std::vector<unsigned char> FromHex(const std::string& hex) {
+  std::vector<unsigned char> bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<unsigned char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// The stored bytes exactly: asking for the size first means the read offers no
+// spare room in which the registry could add a NUL.
+std::string GetValue(HKEY root, const std::string& path, const std::string& name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "missing";
+  DWORD type = 0;
+  DWORD size = 0;
+  std::string result = "missing";
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+    std::vector<unsigned char> data(size);
+    if (RegQueryValueExA(key, name.c_str(), nullptr, &type, data.data(), &size) == ERROR_SUCCESS) {
+      data.resize(size);
+      result = std::to_string(type) + " " + ToHex(data);
+    }
+  }
+  RegCloseKey(key);
+  return result;
+}
+
+std::string RunCommand(const std::vector<std::string>& f) {
+  const std::string& verb = f[0];
+  if (verb == "set" && f.size() == 6) {
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExA(RootKey(f[1]), f[2].c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return "error " + std::to_string(status);
+    const std::vector<unsigned char> data = FromHex(f[5]);
+    status = RegSetValueExA(key, f[3].c_str(), 0, std::strtoul(f[4].c_str(), nullptr, 10),
+                            data.data(), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? "ok" : "error " + std::to_string(status);
+  }
+  if (verb == "get" && f.size() == 4) return GetValue(RootKey(f[1]), f[2], f[3]);
+  if (verb == "delvalue" && f.size() == 4) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(RootKey(f[1]), f[2].c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+      return "ok";
+    RegDeleteValueA(key, f[3].c_str());
+    RegCloseKey(key);
+    return "ok";
+  }
+  if (verb == "delkey" && f.size() == 3) {
+    RegDeleteTreeA(RootKey(f[1]), f[2].c_str());
+    return "ok";
+  }
+  if (verb == "haskey" && f.size() == 3) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(RootKey(f[1]), f[2].c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return "no";
+    RegCloseKey(key);
+    return "yes";
+  }
+  if (verb == "syscolors") {
+    std::string out;
+    char text[16];
+    for (int i = 0; i < 25; ++i) {
+      std::snprintf(text, sizeof text, "%s%08lx", i ? " " : "", GetSysColor(i));
+      out += text;
+    }
+    return out;
+  }
+  return "error usage";
+}
+
+int RegistryCommands() {
+  char line[4096];
+  while (std::fgets(line, sizeof line, stdin)) {
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.empty()) continue;
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t tab = text.find('\t'); tab != std::string::npos; tab = text.find('\t', start)) {
+      fields.push_back(text.substr(start, tab - start));
+      start = tab + 1;
+    }
+    fields.push_back(text.substr(start));
+    std::printf("%s\n", RunCommand(fields).c_str());
+  }
+  std::fflush(stdout);
+  return 0;
+}
+
+bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+void Touch(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  CloseHandle(file);
+}
+
+FILE* listen_log = nullptr;
+const char* stop_file = nullptr;
+
+LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_SETTINGCHANGE: {
+      // What a desktop would re-read as the message arrives.
+      const std::string size = GetValue(HKEY_USERS, ".Default\\Control Panel\\desktop\\WindowMetrics",
+                                        "Shell Icon Size");
+      std::fprintf(listen_log, "settingchange %lx %s\n", static_cast<unsigned long>(wparam),
+                   size.c_str());
+      std::fflush(listen_log);
+      return 0;
+    }
+    case WM_SYSCOLORCHANGE:
+      std::fprintf(listen_log, "syscolorchange\n");
+      std::fflush(listen_log);
+      return 0;
+    case WM_TIMER:
+      if (FileExists(stop_file)) DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(window, message, wparam, lparam);
+  }
+}
+
+HWND MakeWindow(const char* name, WNDPROC proc) {
+  WNDCLASSA window_class = {};
+  window_class.lpfnWndProc = proc;
+  window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.lpszClassName = name;
+  RegisterClassA(&window_class);
+  // Hidden: a visible window that stops answering would block the colour change.
+  return CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                         window_class.hInstance, nullptr);
+}
+
+int Listen(const char* log_path, const char* ready, const char* stop) {
+  listen_log = std::fopen(log_path, "w");
+  if (listen_log == nullptr) return 2;
+  stop_file = stop;
+  HWND window = MakeWindow("PlenvorListener", ListenerProc);
+  SetTimer(window, 1, 50, nullptr);
+  Touch(ready);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  std::fclose(listen_log);
+  return 0;
+}
+
+int Hang(const char* ready, const char* stop) {
+  MakeWindow("PlenvorHung", DefWindowProcA);
+  Touch(ready);
+  while (!FileExists(stop)) Sleep(50);  // never reads its messages
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "reg") return RegistryCommands();
+  if (mode == "listen" && argc == 5) return Listen(argv[2], argv[3], argv[4]);
+  if (mode == "hang" && argc == 4) return Hang(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: plenvor_helper reg | listen LOG READY STOP | hang READY STOP\n");
+  return 2;
+}

@@ -1,0 +1,259 @@
+"""Runs the real program and the test helper in one private Wine prefix, and
+reads what the program did from a WINEDEBUG=+relay trace."""
+
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+from contextlib import contextmanager
+from dataclasses import dataclass, field
+
+WINDOW_METRICS = r".Default\Control Panel\desktop\WindowMetrics"
+ICON_SIZE = "Shell Icon Size"
+COLORS = r"Control Panel\Colors"
+COLOR_NAMES = [
+    "Scrollbar", "Background", "ActiveTitle", "InactiveTitle", "Menu", "Window",
+    "WindowFrame", "MenuText", "WindowText", "TitleText", "ActiveBorder",
+    "InactiveBorder", "AppWorkspace", "Hilight", "HilightText", "ButtonFace",
+    "ButtonShadow", "GrayText", "ButtonText", "InactiveTitleText", "ButtonHilight",
+    "ButtonDkShadow", "ButtonLight", "InfoText", "InfoWindow",
+]
+REG_SZ = 1
+
+BANNER = (
+    b" Plenvor Version 1.0\r\n"
+    b" Written By the Plenvor developers\r\n"
+    b" email: plenvor@example.org\r\n"
+    b" \r\n"
+    b" Makes the running desktop apply the stored icon size, cursors, wallpaper and colours again.\r\n"
+    b" \r\n"
+)
+KEY_MISSING = b" Key doesn't exist \r\n"
+
+
+def windows_path(path):
+    """The same file as a Wine process names it (drive Z: is /)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def image_range(exe):
+    """[ImageBase, ImageBase + SizeOfImage) of a PE32 file."""
+    with open(exe, "rb") as f:
+        data = f.read(4096)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    optional = pe + 24
+    assert struct.unpack_from("<H", data, optional)[0] == 0x10B, "not PE32"
+    base = struct.unpack_from("<I", data, optional + 28)[0]
+    size = struct.unpack_from("<I", data, optional + 56)[0]
+    return base, base + size
+
+
+@dataclass
+class Call:
+    name: str                    # e.g. "advapi32.RegOpenKeyExA"
+    args: list                   # raw hex words
+    strings: dict = field(default_factory=dict)  # argument index -> quoted text
+    retval: int = None
+
+    @property
+    def function(self):
+        return self.name.split(".", 1)[1]
+
+    def arg(self, i):
+        return int(self.args[i], 16)
+
+
+_CALL = re.compile(r"^[0-9a-f]+:Call ([\w]+\.\w+)\((.*)\) ret=([0-9a-f]+)$")
+_RET = re.compile(r"^[0-9a-f]+:Ret  ([\w]+\.\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
+_ARG = re.compile(r'([0-9a-f]+)(?: L?"((?:[^"\\]|\\.)*)")?(?:,|$)')
+
+
+def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
+    """The calls into dlls made from the program's own image, in order, with
+    their return values."""
+    low, high = image_range(exe)
+    calls = []
+    pending = []
+    with open(trace_path, "r", errors="replace") as f:
+        for line in f:
+            line = line.rstrip("\n")
+            m = _CALL.match(line)
+            if m:
+                name, raw, ret = m.groups()
+                if name.split(".")[0] in dlls and low <= int(ret, 16) < high:
+                    call = Call(name, [])
+                    for i, am in enumerate(_ARG.finditer(raw)):
+                        call.args.append(am.group(1))
+                        if am.group(2) is not None:
+                            call.strings[i] = am.group(2).replace("\\\\", "\\")
+                    calls.append(call)
+                    pending.append(call)
+                continue
+            m = _RET.match(line)
+            if m and pending and m.group(1) == pending[-1].name and low <= int(m.group(3), 16) < high:
+                pending.pop().retval = int(m.group(2), 16)
+    return calls
+
+
+@dataclass
+class Run:
+    status: int
+    stdout: bytes
+    trace: list = None           # own calls, when traced
+    seconds: float = 0.0
+
+
+class Wine:
+    """One Xvfb display and one booted prefix, shared by a test session."""
+
+    def __init__(self, exe, helper):
+        self.exe = exe
+        self.helper = helper
+        self.dir = tempfile.mkdtemp(prefix="plenvor-wine-")
+        self.xvfb = None
+        self.env = dict(os.environ)
+
+    def start(self):
+        # Wine decides at its first start whether windows can exist: the
+        # display must be there before wineboot.
+        read, write = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            display = f.readline().strip()
+        assert display, "Xvfb did not start"
+        self.env.update({
+            "DISPLAY": ":" + display,
+            "WINEPREFIX": os.path.join(self.dir, "prefix"),
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        })
+        os.makedirs(self.env["WINEPREFIX"])
+        # A persistent server keeps every later process start fast.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        subprocess.run(["wineboot", "-i"], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+
+    def stop(self):
+        try:
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        finally:
+            if self.xvfb:
+                self.xvfb.terminate()
+                self.xvfb.wait(timeout=10)
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def run_plenvor(self, args=(), relay=False, timeout=120):
+        """Runs the program with stdout and stderr going to files: a pipe on
+        stderr was seen to spoil the colours a run applied."""
+        out, err = self.path("stdout"), self.path("stderr")
+        env = dict(self.env)
+        if relay:
+            env["WINEDEBUG"] = "+relay"
+        start = time.monotonic()
+        with open(out, "wb") as o, open(err, "wb") as e:
+            status = subprocess.run(["wine", self.exe, *args], env=env, stdout=o, stderr=e,
+                                    stdin=subprocess.DEVNULL, timeout=timeout).returncode
+        seconds = time.monotonic() - start
+        with open(out, "rb") as o:
+            stdout = o.read()
+        trace = own_calls(err, self.exe) if relay else None
+        return Run(status, stdout, trace, seconds)
+
+    def reg(self, *commands):
+        """Runs helper registry commands (tuples of fields); one answer each."""
+        lines = "".join("\t".join(str(f) for f in c) + "\n" for c in commands)
+        err = self.path("helper-stderr")
+        with open(err, "wb") as e:
+            done = subprocess.run(["wine", self.helper, "reg"], env=self.env, input=lines.encode(),
+                                  stdout=subprocess.PIPE, stderr=e, timeout=60, check=True)
+        answers = done.stdout.decode().replace("\r\n", "\n").splitlines()
+        assert len(answers) == len(commands), answers
+        return answers
+
+    # Registry shorthands -------------------------------------------------
+
+    def set_raw(self, root, path, name, type_, data):
+        assert self.reg(("set", root, path, name, type_, data.hex())) == ["ok"]
+
+    def get_raw(self, root, path, name):
+        """(type, bytes) exactly as stored, or None."""
+        answer = self.reg(("get", root, path, name))[0]
+        if answer == "missing":
+            return None
+        type_, _, hexdata = answer.partition(" ")
+        return int(type_), bytes.fromhex(hexdata)
+
+    def set_icon_size(self, data, type_=REG_SZ):
+        """A fresh WindowMetrics key holding only "Shell Icon Size"."""
+        answers = self.reg(("delkey", "HKU", WINDOW_METRICS),
+                           ("set", "HKU", WINDOW_METRICS, ICON_SIZE, type_, data.hex()))
+        assert answers == ["ok", "ok"], answers
+
+    def icon_size(self):
+        return self.get_raw("HKU", WINDOW_METRICS, ICON_SIZE)
+
+    def set_scheme(self, texts):
+        """A fresh colours key; texts[i] is row i's REG_SZ text, None leaves it out."""
+        commands = [("delkey", "HKCU", COLORS)]
+        for name, text in zip(COLOR_NAMES, texts):
+            if text is not None:
+                commands.append(("set", "HKCU", COLORS, name, REG_SZ, text.encode().hex()))
+        assert all(a == "ok" for a in self.reg(*commands))
+
+    def sys_colors(self):
+        return [int(c, 16) for c in self.reg(("syscolors",))[0].split()]
+
+    # Windows that receive the broadcasts ----------------------------------
+
+    @contextmanager
+    def _window(self, mode, *files):
+        ready, stop = self.path(mode + ".ready"), self.path(mode + ".stop")
+        for f in (ready, stop):
+            if os.path.exists(f):
+                os.remove(f)
+        proc = subprocess.Popen(
+            ["wine", self.helper, mode, *[windows_path(f) for f in files],
+             windows_path(ready), windows_path(stop)],
+            env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 30
+            while not os.path.exists(ready):
+                assert proc.poll() is None, f"{mode} window exited early"
+                assert time.monotonic() < deadline, f"{mode} window never became ready"
+                time.sleep(0.05)
+            yield proc
+        finally:
+            open(stop, "w").close()
+            try:
+                proc.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                proc.send_signal(signal.SIGKILL)
+                proc.wait()
+
+    @contextmanager
+    def listener(self):
+        """A top-level window in its own process; yields a function that
+        returns the lines it logged so far."""
+        log = self.path("listener.log")
+        with self._window("listen", log):
+            def lines():
+                with open(log) as f:
+                    return f.read().splitlines()
+            yield lines
+
+    @contextmanager
+    def hung_window(self):
+        with self._window("hang"):
+            yield
