@@ -1,6 +1,8 @@
 #include "app/run_refresh.h"
 
 #include "app/emit_text.h"
+#include "refresh/icon_metrics.h"
+#include "refresh/value_buffer.h"
 #include "refresh/win32_codes.h"
 
 namespace plenvor {
@@ -26,8 +28,10 @@ int RunRefresh(PlatformOps& ops) {
   for (const char* line : kBanner) {
     EmitText(line);
   }
+  ValueBuffer buffer;
+  const StepOutcome icons = RefreshIconMetrics(ops, buffer);
   ReloadCursorsAndWallpaper(ops);
-  return kExitDone;
+  return icons == StepOutcome::kCompleted ? kExitDone : kExitKeyNotOpened;
 }
 
 }  // namespace plenvor

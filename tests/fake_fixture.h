@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "refresh/icon_metrics.h"
 #include "refresh/win32_codes.h"
 #include "tests/fake_platform.h"
 
@@ -19,6 +20,12 @@ class FakeTest : public ::testing::Test {
     EXPECT_TRUE(fake.open_keys.empty()) << "a key was left open";
   }
 
+  void PutIconSize(const std::string& text) {
+    fake.PutText(win::HKEY_USERS, kWindowMetricsPath, kShellIconSizeName, text);
+  }
+  std::optional<std::string> IconSize() const {
+    return fake.StoredText(win::HKEY_USERS, kWindowMetricsPath, kShellIconSizeName);
+  }
   // Log lines that start with prefix, in order.
   std::vector<std::string> Calls(const std::string& prefix) const {
     std::vector<std::string> lines;

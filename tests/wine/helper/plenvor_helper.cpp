@@ -71,9 +71,13 @@ std::string RunCommand(const std::vector<std::string>& f) {
     LONG status = RegCreateKeyExA(RootKey(f[1]), f[2].c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                   nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) return "error " + std::to_string(status);
-    const std::vector<unsigned char> data = FromHex(f[5]);
+    std::vector<unsigned char> data = FromHex(f[5]);
+    const auto count = static_cast<DWORD>(data.size());
+    // The registry keeps a NUL that follows a string's bytes as part of it;
+    // a byte that is not one keeps the stored bytes exactly as given.
+    data.push_back(0xFF);
     status = RegSetValueExA(key, f[3].c_str(), 0, std::strtoul(f[4].c_str(), nullptr, 10),
-                            data.data(), static_cast<DWORD>(data.size()));
+                            data.data(), count);
     RegCloseKey(key);
     return status == ERROR_SUCCESS ? "ok" : "error " + std::to_string(status);
   }
