@@ -2,6 +2,7 @@
 
 #include "app/emit_text.h"
 #include "refresh/icon_metrics.h"
+#include "refresh/system_colors.h"
 #include "refresh/value_buffer.h"
 #include "refresh/win32_codes.h"
 
@@ -31,7 +32,9 @@ int RunRefresh(PlatformOps& ops) {
   ValueBuffer buffer;
   const StepOutcome icons = RefreshIconMetrics(ops, buffer);
   ReloadCursorsAndWallpaper(ops);
-  return icons == StepOutcome::kCompleted ? kExitDone : kExitKeyNotOpened;
+  const StepOutcome colors = ReloadSystemColors(ops, buffer);
+  const bool all_done = icons == StepOutcome::kCompleted && colors == StepOutcome::kCompleted;
+  return all_done ? kExitDone : kExitKeyNotOpened;
 }
 
 }  // namespace plenvor

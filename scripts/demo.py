@@ -6,7 +6,32 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 
-from winetools import Wine  # noqa: E402
+from winetools import COLOR_NAMES, Wine  # noqa: E402
+
+SAMPLE_ICON_SIZE = b"48"
+# A sample scheme of our own, as a user's appearance settings would store it.
+SAMPLE_SCHEME = [
+    "200 208 216", "58 110 165", "10 36 106", "128 128 128", "212 208 200",
+    "255 255 255", "0 0 0", "0 0 0", "0 0 0", "255 255 255", "212 208 200",
+    "212 208 200", "128 128 128", "10 36 106", "255 255 255", "212 208 200",
+    "128 128 128", "128 128 128", "0 0 0", "212 208 200", "255 255 255",
+    "64 64 64", "212 208 200", "0 0 0", "255 255 225",
+]
+
+
+def rgb(color):
+    return f"{color & 0xFF:3d} {(color >> 8) & 0xFF:3d} {(color >> 16) & 0xFF:3d}"
+
+
+def shown(data):
+    """A stored text as a person reads it; Wine's registry keeps a NUL after it."""
+    text, nul, rest = data.partition(b"\0")
+    return repr(text.decode("latin-1")) + (" + NUL" if nul else "") + \
+        (" + " + repr(rest.decode("latin-1")) if rest else "")
+
+
+def text_of(raw):
+    return "(missing)" if raw is None else shown(raw[1])
 
 
 def main():
@@ -15,10 +40,39 @@ def main():
     print("Starting a throwaway Wine prefix (about 15 s)...", flush=True)
     try:
         wine.start()
-        run = wine.run_plenvor()
+        wine.set_icon_size(SAMPLE_ICON_SIZE)
+        colors_before = wine.sys_colors()
+        wine.set_scheme(SAMPLE_SCHEME)
+        size_before = wine.icon_size()
+
+        with wine.listener() as heard:
+            run = wine.run_plenvor()
+            received = heard()
+
+        size_after = wine.icon_size()
+        colors_after = wine.sys_colors()
+
         print("\n== What plenvor.exe printed ==")
         sys.stdout.write(run.stdout.decode("latin-1").replace("\r\n", "\n"))
         print(f"== Exit status: {run.status} ==")
+
+        print("\n== \"Shell Icon Size\" under HKEY_USERS\\.Default\\Control Panel\\desktop\\WindowMetrics ==")
+        print(f"  before: {text_of(size_before)}   after: {text_of(size_after)}")
+
+        print("\n== Display colours (R G B): before the run, the stored scheme, after the run ==")
+        for i, name in enumerate(COLOR_NAMES):
+            changed = "" if colors_before[i] == colors_after[i] else "  *"
+            print(f"  {i:2d} {name:<18} {rgb(colors_before[i])}   "
+                  f"{SAMPLE_SCHEME[i]:<12}   {rgb(colors_after[i])}{changed}")
+
+        print("\n== What a listening top-level window received, in order ==")
+        for line in received:
+            parts = line.split(" ", 3)
+            if parts[0] == "settingchange":
+                seen = "(missing)" if parts[2] == "missing" else shown(bytes.fromhex(parts[3]))
+                print(f"  WM_SETTINGCHANGE wParam=0x{parts[1]}  \"Shell Icon Size\" then: {seen}")
+            else:
+                print("  WM_SYSCOLORCHANGE")
     finally:
         wine.stop()
         print("\nThe throwaway prefix was removed.")

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "refresh/icon_metrics.h"
+#include "refresh/system_colors.h"
 #include "refresh/win32_codes.h"
 #include "tests/fake_platform.h"
 
@@ -25,6 +26,15 @@ class FakeTest : public ::testing::Test {
   }
   std::optional<std::string> IconSize() const {
     return fake.StoredText(win::HKEY_USERS, kWindowMetricsPath, kShellIconSizeName);
+  }
+  void PutColor(int element, const std::string& text) {
+    fake.PutText(win::HKEY_CURRENT_USER, kColorsPath,
+                 SystemColorTable[static_cast<std::size_t>(element)], text);
+  }
+  void PutScheme(const std::string& text) {
+    for (int element = 0; element < kSystemColorCount; ++element) {
+      PutColor(element, text);
+    }
   }
   // Log lines that start with prefix, in order.
   std::vector<std::string> Calls(const std::string& prefix) const {

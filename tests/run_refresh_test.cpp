@@ -26,48 +26,53 @@ const std::string kWallpaper = "SystemParametersInfo 14 0 null 2";
 
 class RunRefreshTest : public FakeTest {
  protected:
+  void PutBothKeys() {
+    PutIconSize("48");
+    PutScheme("1 2 3");
+  }
   int Run() { return RunRefresh(fake); }
-  std::vector<std::string> AfterBanner() const {
-    return {fake.log.begin() + static_cast<long>(kBannerLog.size()), fake.log.end()};
+  std::vector<std::string> Emitted() const { return Calls("Emit "); }
+  // Position of the first log line equal to line, or -1.
+  long IndexOf(const std::string& line) const {
+    for (std::size_t i = 0; i < fake.log.size(); ++i) {
+      if (fake.log[i] == line) {
+        return static_cast<long>(i);
+      }
+    }
+    return -1;
   }
 };
 
-TEST_F(RunRefreshTest, BannerComesBeforeAnyPlatformCall) {
-  PutIconSize("48");
+TEST_F(RunRefreshTest, BannerComesFirstAndIsTheOnlyOutputWhenBothKeysExist) {
+  PutBothKeys();
   EXPECT_EQ(Run(), kExitDone);
   ASSERT_GE(fake.log.size(), kBannerLog.size());
   EXPECT_EQ(std::vector<std::string>(fake.log.begin(), fake.log.begin() + 6), kBannerLog);
-  EXPECT_EQ(Calls("Emit"), kBannerLog);
+  EXPECT_EQ(Emitted(), kBannerLog);
+  for (const std::string& line : Emitted()) {
+    EXPECT_EQ(line.substr(5, 1), " ") << line;
+    EXPECT_EQ(line.back(), '\n') << line;
+  }
 }
 
-TEST_F(RunRefreshTest, IconStepRunsBeforeCursorsAndWallpaper) {
-  PutIconSize("48");
+TEST_F(RunRefreshTest, StepsRunInTheirFixedOrder) {
+  PutBothKeys();
   Run();
-  const std::vector<std::string> after = AfterBanner();
-  ASSERT_EQ(after.size(), 9U);
-  EXPECT_EQ(after[0].rfind("OpenKey 80000003", 0), 0U);
-  EXPECT_EQ(after[6], "CloseKey");
-  EXPECT_EQ(std::vector<std::string>(after.begin() + 7, after.end()),
-            (std::vector<std::string>{kCursors, kWallpaper}));
-}
-
-TEST_F(RunRefreshTest, MissingIconKeyIsReportedAndTheRunGoesOn) {
-  EXPECT_EQ(Run(), kExitKeyNotOpened);
-  EXPECT_EQ(AfterBanner(), (std::vector<std::string>{
-                               "OpenKey 80000003 .Default\\Control Panel\\desktop\\WindowMetrics "
-                               "0 f003f -> 2",
-                               kKeyMissingLog, kCursors, kWallpaper}));
-}
-
-TEST_F(RunRefreshTest, RefusedIconKeyFailsTheRunWithoutAMessage) {
-  PutIconSize("48");
-  fake.open_status[kWindowMetricsPath] = win::ERROR_ACCESS_DENIED;
-  EXPECT_EQ(Run(), kExitKeyNotOpened);
-  EXPECT_EQ(Calls("Emit"), kBannerLog);
+  const long icons = IndexOf(
+      "OpenKey 80000003 .Default\\Control Panel\\desktop\\WindowMetrics 0 f003f -> 0");
+  const long cursors = IndexOf(kCursors);
+  const long wallpaper = IndexOf(kWallpaper);
+  const long colors = IndexOf("OpenKey 80000001 Control Panel\\Colors 0 20019 -> 0");
+  EXPECT_EQ(icons, 6);
+  EXPECT_LT(icons, cursors);
+  EXPECT_EQ(wallpaper, cursors + 1);
+  EXPECT_LT(wallpaper, colors);
+  EXPECT_EQ(fake.log.back(), "CloseKey");
+  EXPECT_EQ(Calls("SystemParametersInfo"), (std::vector<std::string>{kCursors, kWallpaper}));
 }
 
 TEST_F(RunRefreshTest, IgnoredResultsDoNotChangeTheRun) {
-  PutIconSize("48");
+  PutBothKeys();
   Run();
   const std::vector<std::string> succeeding = fake.log;
   fake.log.clear();
@@ -75,9 +80,58 @@ TEST_F(RunRefreshTest, IgnoredResultsDoNotChangeTheRun) {
   fake.set_status = win::ERROR_ACCESS_DENIED;
   fake.broadcast_result = 0;
   fake.spi_result = 0;
+  fake.colors_result = 0;
   EXPECT_EQ(Run(), kExitDone);
   EXPECT_EQ(fake.log, succeeding);
 }
+
+struct KeyCase {
+  const char* name;
+  std::int32_t icon_open;   // 0 = key present, otherwise the injected open result
+  std::int32_t color_open;
+  int status;
+  std::vector<std::string> tail;  // what follows the banner, emits and SPI calls only
+};
+
+class RunRefreshKeyTest : public RunRefreshTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(RunRefreshKeyTest, ReportsKeysThatCannotBeOpened) {
+  const KeyCase& c = GetParam();
+  PutBothKeys();
+  if (c.icon_open != 0) {
+    fake.open_status[kWindowMetricsPath] = c.icon_open;
+  }
+  if (c.color_open != 0) {
+    fake.open_status[kColorsPath] = c.color_open;
+  }
+  EXPECT_EQ(Run(), c.status);
+  std::vector<std::string> tail;
+  for (std::size_t i = kBannerLog.size(); i < fake.log.size(); ++i) {
+    const std::string& line = fake.log[i];
+    if (line.rfind("Emit", 0) == 0 || line.rfind("SystemParametersInfo", 0) == 0) {
+      tail.push_back(line);
+    }
+  }
+  EXPECT_EQ(tail, c.tail);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, RunRefreshKeyTest,
+    ::testing::Values(
+        KeyCase{"BothPresent", 0, 0, kExitDone, {kCursors, kWallpaper}},
+        KeyCase{"IconsMissing", win::ERROR_FILE_NOT_FOUND, 0, kExitKeyNotOpened,
+                {kKeyMissingLog, kCursors, kWallpaper}},
+        KeyCase{"IconsBadDb", win::ERROR_BADDB, 0, kExitKeyNotOpened,
+                {kKeyMissingLog, kCursors, kWallpaper}},
+        KeyCase{"IconsRefused", win::ERROR_ACCESS_DENIED, 0, kExitKeyNotOpened,
+                {kCursors, kWallpaper}},
+        KeyCase{"ColorsMissing", 0, win::ERROR_BADKEY, kExitKeyNotOpened,
+                {kCursors, kWallpaper, kKeyMissingLog}},
+        KeyCase{"ColorsRefused", 0, win::ERROR_ACCESS_DENIED, kExitKeyNotOpened,
+                {kCursors, kWallpaper}},
+        KeyCase{"BothMissing", win::ERROR_FILE_NOT_FOUND, win::ERROR_FILE_NOT_FOUND,
+                kExitKeyNotOpened, {kKeyMissingLog, kCursors, kWallpaper, kKeyMissingLog}}),
+    [](const ::testing::TestParamInfo<KeyCase>& param) { return param.param.name; });
 
 }  // namespace
 }  // namespace plenvor

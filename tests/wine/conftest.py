@@ -20,3 +20,17 @@ def wine():
         yield session
     finally:
         session.stop()
+
+
+# A plain desktop that every test starts from; a test changes only what it
+# needs on top of it.
+PLAIN_SCHEME = ["128 128 128"] * 25
+
+
+@pytest.fixture(autouse=True)
+def plain_desktop(request):
+    if "wine" not in request.fixturenames:
+        return
+    session = request.getfixturevalue("wine")
+    session.set_icon_size(b"32")
+    session.set_scheme(PLAIN_SCHEME)

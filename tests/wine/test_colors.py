@@ -1,0 +1,60 @@
+"""The colour step on the real registry and the real SetSysColors."""
+
+from model import colour_run
+from winetools import COLOR_NAMES
+
+# Texts that Wine's own reading of the scheme takes differently, so a colour
+# read back after the run can only have come from the program.
+SCHEME = [
+    "010 0x10 16", "300 0 0", "255,255,255", "1-2-3", "064 064 064", "08 0 0",
+    "  1 2 3", "1\t2   3 4", "0x 5 5", "0 0 128", "-1 0 0", "7", "0X1f +0x1F -0x1",
+    "192 192 192", "1 0x 2", "", "200 100 50", "4294967297 2 3", "9 8", "0 0 0",
+    "12 34 56", "+5 +6 +7", "255 255 255", "17 18 19", "250 240 230",
+]
+
+
+def as_values(texts):
+    return [None if t is None else (1, t.encode()) for t in texts]
+
+
+def test_scheme_is_applied_as_parsed(wine):
+    wine.set_scheme(SCHEME)
+    run = wine.run_plenvor()
+    assert run.status == 0
+    _, expected = colour_run(as_values(SCHEME))
+    after = wine.sys_colors()
+    # Only the low 24 bits of a system colour survive between processes.
+    assert {e: after[e] & 0xFFFFFF for e in expected} == \
+        {e: c & 0xFFFFFF for e, c in expected.items()}
+
+
+def test_rows_read_in_table_order_then_one_set_sys_colors(wine):
+    texts = ["1 2 3", "10 20 30", "1 2 3", "100 200 255"] + ["4 5 6"] * 21
+    wine.set_scheme(texts)
+    run = wine.run_plenvor(relay=True)
+    start = next(i for i, c in enumerate(run.trace)
+                 if c.function == "RegOpenKeyExA" and c.arg(0) == 0x80000001)
+    colour_calls = run.trace[start:]
+    reads = [c.strings[1] for c in colour_calls if c.function == "RegQueryValueExA"]
+    expected_reads, _ = colour_run(as_values(texts))
+    assert reads == [COLOR_NAMES[i] for i in expected_reads]
+    assert [c.function for c in colour_calls if c.function != "RegQueryValueExA"] == [
+        "RegOpenKeyExA", "SetSysColors", "RegCloseKey"]
+    set_colors = next(c for c in colour_calls if c.function == "SetSysColors")
+    assert set_colors.arg(0) == 25
+
+
+def test_row_without_a_value_keeps_its_colour(wine):
+    texts = ["11 22 33"] * 25
+    texts[4] = None   # "Menu"
+    texts[17] = None  # "GrayText"
+    wine.set_scheme(texts)
+    before = wine.sys_colors()
+    run = wine.run_plenvor(relay=True)
+    after = wine.sys_colors()
+    assert [c.arg(0) for c in run.trace if c.function == "SetSysColors"] == [23]
+    for element in range(25):
+        if texts[element] is None:
+            assert after[element] == before[element], COLOR_NAMES[element]
+        else:
+            assert after[element] & 0xFFFFFF == 0x21160B, COLOR_NAMES[element]
