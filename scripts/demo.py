@@ -59,7 +59,7 @@ def main():
         print("\n== \"Shell Icon Size\" under HKEY_USERS\\.Default\\Control Panel\\desktop\\WindowMetrics ==")
         print(f"  before: {text_of(size_before)}   after: {text_of(size_after)}")
 
-        print("\n== Display colours (R G B): before the run, the stored scheme, after the run ==")
+        print("\n== Display colours (R G B): the desktop's before the scheme was stored, the scheme, the desktop's after the run ==")
         for i, name in enumerate(COLOR_NAMES):
             changed = "" if colors_before[i] == colors_after[i] else "  *"
             print(f"  {i:2d} {name:<18} {rgb(colors_before[i])}   "

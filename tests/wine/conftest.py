@@ -32,5 +32,4 @@ def plain_desktop(request):
     if "wine" not in request.fixturenames:
         return
     session = request.getfixturevalue("wine")
-    session.set_icon_size(b"32")
-    session.set_scheme(PLAIN_SCHEME)
+    session.apply(session.icon_size_commands(b"32") + session.scheme_commands(PLAIN_SCHEME))

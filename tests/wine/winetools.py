@@ -194,22 +194,33 @@ class Wine:
         type_, _, hexdata = answer.partition(" ")
         return int(type_), bytes.fromhex(hexdata)
 
+    @staticmethod
+    def icon_size_commands(data, type_=REG_SZ):
+        return [("delkey", "HKU", WINDOW_METRICS),
+                ("set", "HKU", WINDOW_METRICS, ICON_SIZE, type_, data.hex())]
+
+    @staticmethod
+    def scheme_commands(texts):
+        commands = [("delkey", "HKCU", COLORS)]
+        for name, text in zip(COLOR_NAMES, texts):
+            if text is not None:
+                commands.append(("set", "HKCU", COLORS, name, REG_SZ, text.encode().hex()))
+        return commands
+
     def set_icon_size(self, data, type_=REG_SZ):
         """A fresh WindowMetrics key holding only "Shell Icon Size"."""
-        answers = self.reg(("delkey", "HKU", WINDOW_METRICS),
-                           ("set", "HKU", WINDOW_METRICS, ICON_SIZE, type_, data.hex()))
-        assert answers == ["ok", "ok"], answers
+        self.apply(self.icon_size_commands(data, type_))
 
     def icon_size(self):
         return self.get_raw("HKU", WINDOW_METRICS, ICON_SIZE)
 
     def set_scheme(self, texts):
         """A fresh colours key; texts[i] is row i's REG_SZ text, None leaves it out."""
-        commands = [("delkey", "HKCU", COLORS)]
-        for name, text in zip(COLOR_NAMES, texts):
-            if text is not None:
-                commands.append(("set", "HKCU", COLORS, name, REG_SZ, text.encode().hex()))
-        assert all(a == "ok" for a in self.reg(*commands))
+        self.apply(self.scheme_commands(texts))
+
+    def apply(self, commands):
+        answers = self.reg(*commands)
+        assert all(a == "ok" for a in answers), answers
 
     def sys_colors(self):
         return [int(c, 16) for c in self.reg(("syscolors",))[0].split()]

@@ -1,0 +1,179 @@
+"""Whole runs of the real program, read from the calls it makes, what it
+prints, what a window receives and what the registry and the system colours
+hold afterwards."""
+
+import os
+import random
+import time
+
+import pytest
+
+from model import colour_run, size_after_run
+from winetools import BANNER, COLOR_NAMES, COLORS, KEY_MISSING, REG_SZ, WINDOW_METRICS
+
+REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 2, 3, 4, 7
+SEED = int(os.environ.get("PLENVOR_SEED", int(time.time())))
+print(f"randomised cases use PLENVOR_SEED={SEED}")
+
+
+# Arguments that are addresses (stack, image): they vary with the command line
+# and say nothing about the program's choices. A null pointer the program must
+# pass (the wallpaper path) is not among them.
+POINTER_ARGS = {
+    "RegOpenKeyExA": {4}, "RegQueryValueExA": {3, 4, 5}, "RegSetValueExA": {4},
+    "SendMessageTimeoutA": {6}, "SetSysColors": {1, 2},
+}
+
+
+def signature(call):
+    pointers = POINTER_ARGS.get(call.function, set())
+    args = tuple(call.strings.get(i, "ptr" if i in pointers else call.arg(i))
+                 for i in range(len(call.args)))
+    return call.function, args
+
+
+def expected_sequence(key, icon_text, scheme):
+    ptr = "ptr"
+    broadcast = ("SendMessageTimeoutA", (0xFFFF, 0x1A, 0x2E, 0, 2, 5000, ptr))
+    calls = [
+        ("RegOpenKeyExA", (0x80000003, WINDOW_METRICS, 0, 0xF003F, ptr)),
+        ("RegQueryValueExA", (key, "Shell Icon Size", 0, ptr, ptr, ptr)),
+        ("RegSetValueExA", (key, "Shell Icon Size", 0, REG_SZ, ptr, 1)),
+        broadcast,
+        ("RegSetValueExA", (key, "Shell Icon Size", 0, REG_SZ, ptr, len(icon_text))),
+        broadcast,
+        ("RegCloseKey", (key,)),
+        ("SystemParametersInfoA", (0x57, 0, 0, 2)),
+        ("SystemParametersInfoA", (0x14, 0, 0, 2)),
+        ("RegOpenKeyExA", (0x80000001, COLORS, 0, 0x20019, ptr)),
+    ]
+    reads, _ = colour_run([(REG_SZ, t.encode()) for t in scheme])
+    calls += [("RegQueryValueExA", (key, COLOR_NAMES[i], 0, ptr, ptr, ptr)) for i in reads]
+    calls += [("SetSysColors", (25, ptr, ptr)), ("RegCloseKey", (key,))]
+    return calls
+
+
+SCHEME = ["1 2 3", "10 20 30", "5 5 5", "100 100 100", "0x10 0x20 0x30"] + ["7 7 7"] * 20
+
+
+def test_every_call_of_a_run_with_its_arguments(wine):
+    wine.set_icon_size(b"48px")
+    wine.set_scheme(SCHEME)
+    run = wine.run_plenvor(relay=True)
+    key = run.trace[1].arg(0)
+    # The whole list: no other registry write, broadcast or request is made.
+    assert [signature(c) for c in run.trace] == expected_sequence(key, b"48px", SCHEME)
+    reads = [c for c in run.trace if c.function == "RegQueryValueExA"]
+    # Too little room is answered with ERROR_MORE_DATA, then the repeat succeeds.
+    assert [c.retval for c in reads[1:6]] == [0, 234, 0, 0, 234]
+    assert run.status == 0 and run.stdout == BANNER
+
+
+@pytest.mark.parametrize("args", [["/?"], ["--help"], ["foo", "bar baz", "*"]])
+def test_arguments_change_nothing(wine, args):
+    plain = wine.run_plenvor(relay=True)
+    wine.set_icon_size(b"32")
+    with_args = wine.run_plenvor(args, relay=True)
+    assert with_args.stdout == plain.stdout == BANNER
+    assert with_args.status == plain.status == 0
+    assert [signature(c) for c in with_args.trace] == [signature(c) for c in plain.trace]
+
+
+def test_missing_window_metrics_key(wine):
+    wine.reg(("delkey", "HKU", WINDOW_METRICS))
+    run = wine.run_plenvor(relay=True)
+    assert run.stdout == BANNER + KEY_MISSING
+    assert run.status == 1
+    functions = [c.function for c in run.trace]
+    assert functions[:4] == ["RegOpenKeyExA", "SystemParametersInfoA", "SystemParametersInfoA",
+                             "RegOpenKeyExA"]
+    assert "RegSetValueExA" not in functions and "SendMessageTimeoutA" not in functions
+    assert functions[-2:] == ["SetSysColors", "RegCloseKey"]
+    assert wine.reg(("haskey", "HKU", WINDOW_METRICS)) == ["no"]
+
+
+def test_no_colour_value_means_no_colour_change(wine):
+    wine.set_scheme([None] * 25)
+    before = wine.sys_colors()
+    run = wine.run_plenvor(relay=True)
+    assert run.status == 0 and run.stdout == BANNER
+    assert "SetSysColors" not in [c.function for c in run.trace]
+    assert wine.sys_colors() == before
+
+
+def test_what_a_window_receives_during_a_run(wine):
+    wine.set_icon_size(b"040")
+    wine.set_scheme(["60 70 80"] * 25)
+    with wine.listener() as heard:
+        wine.run_plenvor()
+        lines = heard()
+    icon = [line.split(" ") for line in lines if line.startswith("settingchange 2e ")]
+    assert [bytes.fromhex(fields[3]).rstrip(b"\0") for fields in icon] == [b"0", b"040"]
+    assert "syscolorchange" in lines
+    assert lines.index("syscolorchange") > max(i for i, l in enumerate(lines)
+                                               if l.startswith("settingchange 2e "))
+
+
+# Randomised settings --------------------------------------------------------
+
+DESIGN_SIZES = [b"32", b"14", b"100", b"13", b"101", b"0", b"-40", b" 48", b"+50", b"48px",
+                b"+-5", b"- 5", b"0x30", b"040", b"4294967328", b"48\0", b"48\0zz"]
+
+
+def random_size_value(rng):
+    kind = rng.random()
+    if kind < 0.1:
+        return rng.choice([REG_DWORD, REG_BINARY, REG_EXPAND_SZ, REG_MULTI_SZ]), \
+            bytes(rng.randrange(256) for _ in range(rng.randrange(0, 9)))
+    number = rng.choice([rng.randrange(0, 130), rng.randrange(-50, 0),
+                         rng.randrange(2**32 - 5, 2**32 + 120), rng.randrange(10**12)])
+    text = rng.choice(["", " ", "\t", "  \r\n"]) + rng.choice(["", "+", "-", "+-"]) + \
+        rng.choice(["", "0", "00"]) + str(abs(number)) + \
+        rng.choice(["", "px", " 7", "\0zz", "\0", "x" * rng.randrange(60, 90)])
+    if rng.random() < 0.05:
+        text = ""
+    return REG_SZ, text.encode()
+
+
+def test_icon_size_after_a_run_matches_the_conversion(wine):
+    rng = random.Random(SEED)
+    cases = [(REG_SZ, t) for t in DESIGN_SIZES] + [random_size_value(rng) for _ in range(25)]
+    for value in cases:
+        wine.set_icon_size(value[1], value[0])
+        wine.run_plenvor()
+        type_, data = wine.icon_size()
+        expected = size_after_run(value)
+        assert type_ == REG_SZ and data in (expected, expected + b"\0"), \
+            f"seed {SEED}: {value!r} left {data!r}, expected {expected!r}"
+
+
+def random_component(rng):
+    number = rng.choice([rng.randrange(256), rng.randrange(-300, 600), rng.randrange(2**33)])
+    form = rng.choice(["{}", "{}", "0x{:x}", "0X{:X}", "0{:o}"])
+    sign = "-" if number < 0 else rng.choice(["", "", "+"])
+    return sign + form.format(abs(number))
+
+
+def random_colour_text(rng):
+    if rng.random() < 0.1:
+        return rng.choice(["", "0x", "- 1 2 3", "255,0,0", "1 0x 2", "abc", "9" * 85])
+    parts = [random_component(rng) for _ in range(rng.choice([1, 2, 3, 3, 3, 4]))]
+    text = rng.choice(["", " ", "\t"]) + "".join(
+        p + rng.choice([" ", " ", "  ", "\t", ""] if p[-1:] != "" else [" "])
+        for p in parts[:-1]) + parts[-1]
+    return text
+
+
+def test_system_colours_after_a_run_match_the_parse(wine):
+    rng = random.Random(SEED + 1)
+    for scheme_number in range(6):
+        scheme = [None if rng.random() < 0.05 else random_colour_text(rng) for _ in range(25)]
+        wine.set_scheme(scheme)
+        before = wine.sys_colors()
+        wine.run_plenvor()
+        after = wine.sys_colors()
+        _, colours = colour_run([None if t is None else (REG_SZ, t.encode()) for t in scheme])
+        for element in range(25):
+            expected = colours.get(element, before[element]) & 0xFFFFFF
+            assert after[element] & 0xFFFFFF == expected, \
+                f"seed {SEED}, scheme {scheme_number}, {COLOR_NAMES[element]}: {scheme}"
