@@ -1,10 +1,16 @@
 import os
+import time
 
 import pytest
 
 from winetools import Wine
 
+SEED = int(os.environ.get("PLENVOR_SEED", int(time.time())))
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def pytest_report_header():
+    return f"randomised cases: PLENVOR_SEED={SEED}"
 
 
 @pytest.fixture(scope="session")

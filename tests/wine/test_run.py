@@ -2,9 +2,7 @@
 prints, what a window receives and what the registry and the system colours
 hold afterwards."""
 
-import os
 import random
-import time
 
 import pytest
 
@@ -12,8 +10,7 @@ from model import colour_run, size_after_run
 from winetools import BANNER, COLOR_NAMES, COLORS, KEY_MISSING, REG_SZ, WINDOW_METRICS
 
 REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 2, 3, 4, 7
-SEED = int(os.environ.get("PLENVOR_SEED", int(time.time())))
-print(f"randomised cases use PLENVOR_SEED={SEED}")
+from conftest import SEED
 
 
 # Arguments that are addresses (stack, image): they vary with the command line
