@@ -14,7 +14,7 @@ constexpr const char* kBanner[] = {
     " Written By the Plenvor developers\n",
     " email: plenvor@example.org\n",
     " \n",
-    " Makes the running desktop apply the stored icon size, cursors, wallpaper and colours again.\n",
+    " Makes the desktop apply the stored icon size, cursors, wallpaper and colours again.\n",
     " \n",
 };
 

@@ -5,8 +5,8 @@
 namespace plenvor {
 
 // Exit statuses of a run.
-inline constexpr int kExitDone = 0;           // every step ran in full
-inline constexpr int kExitKeyNotOpened = 1;   // a step could not open its registry key
+inline constexpr int kExitDone = 0;          // every step ran in full
+inline constexpr int kExitKeyNotOpened = 1;  // a step could not open its registry key
 
 // The whole run: banner, icon metrics, cursors and wallpaper, colours.
 // Returns the exit status.

@@ -16,6 +16,8 @@ class PlatformOps {
   PlatformOps() = default;
   PlatformOps(const PlatformOps&) = delete;
   PlatformOps& operator=(const PlatformOps&) = delete;
+  PlatformOps(PlatformOps&&) = delete;
+  PlatformOps& operator=(PlatformOps&&) = delete;
   virtual ~PlatformOps() = default;
 
   // RegOpenKeyExA. Returns a Win32 status; on 0, *key holds an open key that
@@ -47,8 +49,8 @@ class PlatformOps {
                                         std::uint32_t timeout_ms) = 0;
 
   // SystemParametersInfoA. Returns non-zero on success.
-  virtual std::int32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param,
-                                            void* data, std::uint32_t flags) = 0;
+  virtual std::int32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
+                                            std::uint32_t flags) = 0;
 
   // SetSysColors: elements[i] takes colors[i], all in one change. Returns
   // non-zero on success.

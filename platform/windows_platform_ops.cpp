@@ -6,6 +6,8 @@
 namespace plenvor {
 namespace {
 
+// Predefined roots such as HKEY_USERS are integers cast to a handle.
+// NOLINTNEXTLINE(performance-no-int-to-ptr)
 HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
 
 }  // namespace
@@ -40,8 +42,8 @@ std::int32_t WindowsPlatformOps::BroadcastMessage(std::uint32_t message, std::ui
                                                   std::int32_t lparam, std::uint32_t flags,
                                                   std::uint32_t timeout_ms) {
   DWORD_PTR result = 0;
-  return static_cast<std::int32_t>(::SendMessageTimeoutA(
-      HWND_BROADCAST, message, wparam, lparam, flags, timeout_ms, &result));
+  return static_cast<std::int32_t>(
+      ::SendMessageTimeoutA(HWND_BROADCAST, message, wparam, lparam, flags, timeout_ms, &result));
 }
 
 std::int32_t WindowsPlatformOps::ApplySystemParameter(std::uint32_t action, std::uint32_t param,

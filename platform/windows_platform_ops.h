@@ -7,12 +7,12 @@ namespace plenvor {
 // PlatformOps on the real Windows API (built into the Windows program only).
 class WindowsPlatformOps final : public PlatformOps {
  public:
-  std::int32_t OpenKey(RegKey root, const char* subkey, std::uint32_t options,
-                       std::uint32_t access, RegKey* key) override;
+  std::int32_t OpenKey(RegKey root, const char* subkey, std::uint32_t options, std::uint32_t access,
+                       RegKey* key) override;
   std::int32_t QueryValue(RegKey key, const char* name, std::uint32_t* type, std::uint8_t* data,
                           std::uint32_t* count) override;
-  std::int32_t SetValue(RegKey key, const char* name, std::uint32_t type,
-                        const std::uint8_t* data, std::uint32_t count) override;
+  std::int32_t SetValue(RegKey key, const char* name, std::uint32_t type, const std::uint8_t* data,
+                        std::uint32_t count) override;
   std::int32_t CloseKey(RegKey key) override;
   std::int32_t BroadcastMessage(std::uint32_t message, std::uint32_t wparam, std::int32_t lparam,
                                 std::uint32_t flags, std::uint32_t timeout_ms) override;

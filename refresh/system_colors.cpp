@@ -7,13 +7,11 @@
 namespace plenvor {
 
 const std::array<const char*, kSystemColorCount> SystemColorTable = {
-    "Scrollbar",      "Background",     "ActiveTitle",       "InactiveTitle",
-    "Menu",           "Window",         "WindowFrame",       "MenuText",
-    "WindowText",     "TitleText",      "ActiveBorder",      "InactiveBorder",
-    "AppWorkspace",   "Hilight",        "HilightText",       "ButtonFace",
-    "ButtonShadow",   "GrayText",       "ButtonText",        "InactiveTitleText",
-    "ButtonHilight",  "ButtonDkShadow", "ButtonLight",       "InfoText",
-    "InfoWindow",
+    "Scrollbar",     "Background",     "ActiveTitle",  "InactiveTitle", "Menu",
+    "Window",        "WindowFrame",    "MenuText",     "WindowText",    "TitleText",
+    "ActiveBorder",  "InactiveBorder", "AppWorkspace", "Hilight",       "HilightText",
+    "ButtonFace",    "ButtonShadow",   "GrayText",     "ButtonText",    "InactiveTitleText",
+    "ButtonHilight", "ButtonDkShadow", "ButtonLight",  "InfoText",      "InfoWindow",
 };
 
 namespace {

@@ -10,8 +10,9 @@ namespace plenvor {
 // leaves behind (bytes stored, or bytes needed when the room was too small).
 struct ValueBuffer {
   static constexpr std::uint32_t kMaxData = 80;
-  std::array<std::uint8_t, kMaxData + 1> data{};
   std::uint32_t capacity = 0;
+  // Last, so that a sanitizer sees a write past the text as leaving the object.
+  std::array<std::uint8_t, kMaxData + 1> data{};
 };
 
 // How a step that opens a registry key ended.

@@ -12,6 +12,10 @@
 
 namespace plenvor {
 
+// How the fake logs the opening of the WindowMetrics key, up to its result.
+inline const std::string kOpenWindowMetrics =
+    "OpenKey 80000003 .Default\\Control Panel\\desktop\\WindowMetrics 0 f003f -> ";
+
 // Every test through the fake ends with the platform's rules kept: no room
 // beyond the buffer, no key used after close, no key left open.
 class FakeTest : public ::testing::Test {

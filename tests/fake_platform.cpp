@@ -1,7 +1,7 @@
 #include "tests/fake_platform.h"
 
-#include <cstdio>
-#include <cstring>
+#include <algorithm>
+#include <sstream>
 
 #include "app/emit_text.h"
 #include "refresh/value_buffer.h"
@@ -11,9 +11,9 @@ namespace plenvor {
 namespace {
 
 std::string Hex(std::uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
-  return text;
+  std::ostringstream text;
+  text << std::hex << value;
+  return text.str();
 }
 
 std::string Quoted(const std::uint8_t* data, std::uint32_t count) {
@@ -77,6 +77,9 @@ std::int32_t FakePlatform::QueryValue(RegKey key, const char* name, std::uint32_
     violations.push_back(entry + ": more room offered than the buffer holds");
     room = ValueBuffer::kMaxData;  // keep the fake itself inside the buffer
   }
+  if (expected_buffer != nullptr && data != expected_buffer) {
+    violations.push_back(entry + ": data is not the run's buffer");
+  }
   std::int32_t status = win::ERROR_SUCCESS;
   const auto handle = handles_.find(key);
   auto fault = query_faults.find(name);
@@ -101,8 +104,8 @@ std::int32_t FakePlatform::QueryValue(RegKey key, const char* name, std::uint32_
       if (size > room) {
         status = win::ERROR_MORE_DATA;
       } else {
-        std::memcpy(data, value->second.data.data(), size);
-        std::memset(data + size, kJunk, room - size);
+        std::copy(value->second.data.begin(), value->second.data.end(), data);
+        std::fill(data + size, data + room, kJunk);
       }
       *count = size;
       // A successful read that misreports its count.
@@ -120,6 +123,9 @@ std::int32_t FakePlatform::SetValue(RegKey key, const char* name, std::uint32_t 
                                     const std::uint8_t* data, std::uint32_t count) {
   log.push_back(std::string("SetValue ") + name + " type=" + std::to_string(type) + " " +
                 Quoted(data, count) + " count=" + std::to_string(count));
+  if (std::string(name) == "Shell Icon Size") {
+    icon_stores.emplace_back(reinterpret_cast<const char*>(data), count);
+  }
   const auto handle = handles_.find(key);
   if (handle == handles_.end() || open_keys.count(key) == 0) {
     violations.push_back(std::string("SetValue ") + name + ": key not open");

@@ -30,13 +30,15 @@ class FakePlatform : public PlatformOps {
   struct QueryFault {
     std::int32_t status = 0;
     std::optional<std::uint32_t> count;
-    int times = 1 << 30;                 // how many reads it applies to
+    int times = 1 << 30;  // how many reads it applies to
   };
 
   FakePlatform();
   ~FakePlatform() override;
   FakePlatform(const FakePlatform&) = delete;
   FakePlatform& operator=(const FakePlatform&) = delete;
+  FakePlatform(FakePlatform&&) = delete;
+  FakePlatform& operator=(FakePlatform&&) = delete;
 
   // A REG_SZ value holding text without a NUL, under root\subkey.
   void PutText(RegKey root, const std::string& subkey, const std::string& name,
@@ -45,12 +47,12 @@ class FakePlatform : public PlatformOps {
   std::optional<std::string> StoredText(RegKey root, const std::string& subkey,
                                         const std::string& name) const;
 
-  std::int32_t OpenKey(RegKey root, const char* subkey, std::uint32_t options,
-                       std::uint32_t access, RegKey* key) override;
+  std::int32_t OpenKey(RegKey root, const char* subkey, std::uint32_t options, std::uint32_t access,
+                       RegKey* key) override;
   std::int32_t QueryValue(RegKey key, const char* name, std::uint32_t* type, std::uint8_t* data,
                           std::uint32_t* count) override;
-  std::int32_t SetValue(RegKey key, const char* name, std::uint32_t type,
-                        const std::uint8_t* data, std::uint32_t count) override;
+  std::int32_t SetValue(RegKey key, const char* name, std::uint32_t type, const std::uint8_t* data,
+                        std::uint32_t count) override;
   std::int32_t CloseKey(RegKey key) override;
   std::int32_t BroadcastMessage(std::uint32_t message, std::uint32_t wparam, std::int32_t lparam,
                                 std::uint32_t flags, std::uint32_t timeout_ms) override;
@@ -71,6 +73,10 @@ class FakePlatform : public PlatformOps {
   std::int32_t spi_result = 1;                      // result of every system-parameter request
   std::int32_t colors_result = 1;                   // result of SetSysColors
 
+  // The buffer every read must fill, when a test names it.
+  const std::uint8_t* expected_buffer = nullptr;
+  // The texts stored as "Shell Icon Size", in order.
+  std::vector<std::string> icon_stores;
   // What each broadcast saw stored in "Shell Icon Size" of the open key it
   // belongs to (nullopt when absent or no key is open).
   std::vector<std::optional<std::string>> icon_size_at_broadcast;

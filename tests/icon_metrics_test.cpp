@@ -13,9 +13,9 @@ namespace {
 using namespace std::string_literals;
 
 struct SizeCase {
-  std::string text;      // the stored size text
-  std::int32_t number;   // what it converts to
-  std::string stored;    // what the step stores back
+  std::string text;     // the stored size text
+  std::int32_t number;  // what it converts to
+  std::string stored;   // what the step stores back
 };
 
 // Conversion and range together: every text that passes is stored back
@@ -36,8 +36,8 @@ const std::vector<SizeCase> kSizeCases = {
     {"- 5", 0, "32"},
     {"0x30", 0, "32"},
     {"040", 40, "040"},
-    {"4294967328", 32, "4294967328"},   // 2^32 + 32 wraps to 32
-    {"-4294967264", 32, "-4294967264"}, // -(2^32 - 32) wraps to 32
+    {"4294967328", 32, "4294967328"},    // 2^32 + 32 wraps to 32
+    {"-4294967264", 32, "-4294967264"},  // -(2^32 - 32) wraps to 32
     {"2147483648", -2147483647 - 1, "32"},
     {"abc", 0, "32"},
     {"", 0, "32"},
@@ -74,8 +74,7 @@ TEST_F(RefreshIconMetricsTest, BroadcastsWhileZeroThenAfterTheSizeIsBack) {
   Run();
   const std::string broadcast = "Broadcast 1a 2e 0 flags=2 timeout=5000";
   EXPECT_EQ(fake.log, (std::vector<std::string>{
-                          "OpenKey 80000003 .Default\\Control Panel\\desktop\\WindowMetrics 0 "
-                          "f003f -> 0",
+                          kOpenWindowMetrics + "0",
                           "QueryValue Shell Icon Size room=80 -> 0 count=2",
                           "SetValue Shell Icon Size type=1 \"0\" count=1",
                           broadcast,
@@ -83,8 +82,7 @@ TEST_F(RefreshIconMetricsTest, BroadcastsWhileZeroThenAfterTheSizeIsBack) {
                           broadcast,
                           "CloseKey",
                       }));
-  EXPECT_EQ(fake.icon_size_at_broadcast,
-            (std::vector<std::optional<std::string>>{"0", "48"}));
+  EXPECT_EQ(fake.icon_size_at_broadcast, (std::vector<std::optional<std::string>>{"0", "48"}));
 }
 
 struct RawCase {
@@ -101,25 +99,26 @@ TEST_P(RawValueTest, StoresTheTextUpToItsFirstNulOrTheFallback) {
   PutRaw(GetParam().type, GetParam().bytes);
   Run();
   EXPECT_EQ(IconSize(), GetParam().stored);
-  EXPECT_EQ(Calls("SetValue").back(),
-            "SetValue Shell Icon Size type=1 \"" + GetParam().stored +
-                "\" count=" + std::to_string(GetParam().stored.size()));
+  EXPECT_EQ(Calls("SetValue").back(), "SetValue Shell Icon Size type=1 \"" + GetParam().stored +
+                                          "\" count=" + std::to_string(GetParam().stored.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Values, RawValueTest,
-    ::testing::Values(
-        RawCase{"WithItsNul", win::REG_SZ, "48\0"s, "48"},
-        RawCase{"BytesAfterANul", win::REG_SZ, "48\0zz"s, "48"},
-        RawCase{"NulFirst", win::REG_SZ, "\0"s "48", "32"},
-        RawCase{"Empty", win::REG_SZ, "", "32"},
-        RawCase{"Dword", 4, "\x30\0\0\0"s, "32"},
-        RawCase{"ExpandSz", 2, "48\0"s, "32"},
-        RawCase{"Binary", 3, "48", "32"},
-        RawCase{"Exactly80Bytes", win::REG_SZ, "48" + std::string(78, 'x'),
-                "48" + std::string(78, 'x')},
-        RawCase{"Exactly80BytesOutOfRange", win::REG_SZ, "12" + std::string(78, 'x'), "32"},
-        RawCase{"81Bytes", win::REG_SZ, "48" + std::string(79, 'x'), "32"}),
+    ::testing::Values(RawCase{"WithItsNul", win::REG_SZ, "48\0"s, "48"},
+                      RawCase{"BytesAfterANul", win::REG_SZ, "48\0zz"s, "48"},
+                      RawCase{"NulFirst", win::REG_SZ,
+                              "\0"s
+                              "48",
+                              "32"},
+                      RawCase{"Empty", win::REG_SZ, "", "32"},
+                      RawCase{"Dword", 4, "\x30\0\0\0"s, "32"},
+                      RawCase{"ExpandSz", 2, "48\0"s, "32"}, RawCase{"Binary", 3, "48", "32"},
+                      RawCase{"Exactly80Bytes", win::REG_SZ, "48" + std::string(78, 'x'),
+                              "48" + std::string(78, 'x')},
+                      RawCase{"Exactly80BytesOutOfRange", win::REG_SZ, "12" + std::string(78, 'x'),
+                              "32"},
+                      RawCase{"81Bytes", win::REG_SZ, "48" + std::string(79, 'x'), "32"}),
     [](const ::testing::TestParamInfo<RawCase>& param) { return param.param.name; });
 
 TEST_F(RefreshIconMetricsTest, MissingOrUnreadableValueBecomesTheFallback) {
@@ -150,7 +149,8 @@ TEST_F(RefreshIconMetricsTest, SurvivesAPlatformThatReportsMoreThanItWasOffered)
 }
 
 TEST_F(RefreshIconMetricsTest, MissingKeyIsReportedAndNothingIsTouched) {
-  for (const std::int32_t status : {win::ERROR_FILE_NOT_FOUND, win::ERROR_BADDB, win::ERROR_BADKEY}) {
+  for (const std::int32_t status :
+       {win::ERROR_FILE_NOT_FOUND, win::ERROR_BADDB, win::ERROR_BADKEY}) {
     fake.log.clear();
     fake.open_status[kWindowMetricsPath] = status;
     EXPECT_EQ(Run(), StepOutcome::kKeyNotOpened);
@@ -166,8 +166,7 @@ TEST_F(RefreshIconMetricsTest, RefusedKeyStillBroadcastsTwiceAndTouchesNothing) 
   EXPECT_EQ(Run(), StepOutcome::kKeyNotOpened);
   const std::string broadcast = "Broadcast 1a 2e 0 flags=2 timeout=5000";
   EXPECT_EQ(fake.log, (std::vector<std::string>{
-                          "OpenKey 80000003 .Default\\Control Panel\\desktop\\WindowMetrics 0 "
-                          "f003f -> 5",
+                          kOpenWindowMetrics + "5",
                           broadcast,
                           broadcast,
                       }));

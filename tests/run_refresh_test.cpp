@@ -15,8 +15,7 @@ const std::vector<std::string> kBannerLog = {
     "Emit  Written By the Plenvor developers\n",
     "Emit  email: plenvor@example.org\n",
     "Emit  \n",
-    "Emit  Makes the running desktop apply the stored icon size, cursors, wallpaper and colours "
-    "again.\n",
+    "Emit  Makes the desktop apply the stored icon size, cursors, wallpaper and colours again.\n",
     "Emit  \n",
 };
 
@@ -58,8 +57,7 @@ TEST_F(RunRefreshTest, BannerComesFirstAndIsTheOnlyOutputWhenBothKeysExist) {
 TEST_F(RunRefreshTest, StepsRunInTheirFixedOrder) {
   PutBothKeys();
   Run();
-  const long icons = IndexOf(
-      "OpenKey 80000003 .Default\\Control Panel\\desktop\\WindowMetrics 0 f003f -> 0");
+  const long icons = IndexOf(kOpenWindowMetrics + "0");
   const long cursors = IndexOf(kCursors);
   const long wallpaper = IndexOf(kWallpaper);
   const long colors = IndexOf("OpenKey 80000001 Control Panel\\Colors 0 20019 -> 0");
@@ -87,7 +85,7 @@ TEST_F(RunRefreshTest, IgnoredResultsDoNotChangeTheRun) {
 
 struct KeyCase {
   const char* name;
-  std::int32_t icon_open;   // 0 = key present, otherwise the injected open result
+  std::int32_t icon_open;  // 0 = key present, otherwise the injected open result
   std::int32_t color_open;
   int status;
   std::vector<std::string> tail;  // what follows the banner, emits and SPI calls only
@@ -119,18 +117,33 @@ INSTANTIATE_TEST_SUITE_P(
     Keys, RunRefreshKeyTest,
     ::testing::Values(
         KeyCase{"BothPresent", 0, 0, kExitDone, {kCursors, kWallpaper}},
-        KeyCase{"IconsMissing", win::ERROR_FILE_NOT_FOUND, 0, kExitKeyNotOpened,
+        KeyCase{"IconsMissing",
+                win::ERROR_FILE_NOT_FOUND,
+                0,
+                kExitKeyNotOpened,
                 {kKeyMissingLog, kCursors, kWallpaper}},
-        KeyCase{"IconsBadDb", win::ERROR_BADDB, 0, kExitKeyNotOpened,
+        KeyCase{"IconsBadDb",
+                win::ERROR_BADDB,
+                0,
+                kExitKeyNotOpened,
                 {kKeyMissingLog, kCursors, kWallpaper}},
-        KeyCase{"IconsRefused", win::ERROR_ACCESS_DENIED, 0, kExitKeyNotOpened,
-                {kCursors, kWallpaper}},
-        KeyCase{"ColorsMissing", 0, win::ERROR_BADKEY, kExitKeyNotOpened,
+        KeyCase{
+            "IconsRefused", win::ERROR_ACCESS_DENIED, 0, kExitKeyNotOpened, {kCursors, kWallpaper}},
+        KeyCase{"ColorsMissing",
+                0,
+                win::ERROR_BADKEY,
+                kExitKeyNotOpened,
                 {kCursors, kWallpaper, kKeyMissingLog}},
-        KeyCase{"ColorsRefused", 0, win::ERROR_ACCESS_DENIED, kExitKeyNotOpened,
+        KeyCase{"ColorsRefused",
+                0,
+                win::ERROR_ACCESS_DENIED,
+                kExitKeyNotOpened,
                 {kCursors, kWallpaper}},
-        KeyCase{"BothMissing", win::ERROR_FILE_NOT_FOUND, win::ERROR_FILE_NOT_FOUND,
-                kExitKeyNotOpened, {kKeyMissingLog, kCursors, kWallpaper, kKeyMissingLog}}),
+        KeyCase{"BothMissing",
+                win::ERROR_FILE_NOT_FOUND,
+                win::ERROR_FILE_NOT_FOUND,
+                kExitKeyNotOpened,
+                {kKeyMissingLog, kCursors, kWallpaper, kKeyMissingLog}}),
     [](const ::testing::TestParamInfo<KeyCase>& param) { return param.param.name; });
 
 }  // namespace

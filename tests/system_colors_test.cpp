@@ -25,7 +25,7 @@ const std::vector<ColorCase> kColorCases = {
     {"0 0 128", 0x00800000, 3},
     {"010 0x10 16", 0x00101008, 3},
     {"064 064 064", 0x00343434, 3},
-    {"08 0 0", 0x00000800, 3},     // octal 0 ends at the 8, which starts G
+    {"08 0 0", 0x00000800, 3},  // octal 0 ends at the 8, which starts G
     {"1-2-3", 0xFFFCFE01, 3},
     {"300 0 0", 0x0000012C, 3},
     {"-1 0 0", 0xFFFFFFFF, 3},
@@ -40,16 +40,16 @@ const std::vector<ColorCase> kColorCases = {
     {"0X1f +0x1F -0x1", 0xFFFF1F1F, 3},
     {"7", 0x00030207, 1},
     {"7 8", 0x00030807, 2},
-    {"- 1 2 3", 0x00030201, 0},     // a sign with no digit after it
+    {"- 1 2 3", 0x00030201, 0},  // a sign with no digit after it
     {"+5 +6 +7", 0x00070605, 3},
     {"0 0 0", 0x00000000, 3},
-    {"0", 0x00030200, 1},           // a lone 0 is a number
-    {"09 9 9", 0x00090900, 3},      // octal 0, then 9 and 9
-    {"4294967296 1 1", 0x00010100, 3},       // wraps to 0
+    {"0", 0x00030200, 1},               // a lone 0 is a number
+    {"09 9 9", 0x00090900, 3},          // octal 0, then 9 and 9
+    {"4294967296 1 1", 0x00010100, 3},  // wraps to 0
     {"0xFFFFFFFF 0 0", 0xFFFFFFFF, 3},
-    {"99999999999 0 0", 0x4876E7FF, 3},      // wraps to 0x4876E7FF
-    {"0 0 256", 0x01000000, 3},              // B's excess goes to the top byte
-    {"0 0 16777216", 0x00000000, 3},         // and beyond it leaves 32 bits
+    {"99999999999 0 0", 0x4876E7FF, 3},  // wraps to 0x4876E7FF
+    {"0 0 256", 0x01000000, 3},          // B's excess goes to the top byte
+    {"0 0 16777216", 0x00000000, 3},     // and beyond it leaves 32 bits
     {"0 -1 0", 0xFFFFFF00, 3},
     {"abc", 0x00030201, 0},
 };
@@ -106,31 +106,30 @@ TEST_F(ReloadSystemColorsTest, ReadsEveryRowInOrderThenAppliesAllAtOnce) {
 
 TEST_F(ReloadSystemColorsTest, CarriesTheRoomFromRowToRow) {
   PutScheme("1 1 1");
-  PutColor(0, "255 255 255");            // 11 bytes, offered 80: one read
-  PutColor(1, "0 0 0");                  // 5, offered 11: one read
-  PutColor(2, "128 128 128");            // 11, offered 5: two reads
-  PutColor(3, std::string(80, '7'));     // 80, offered 11: two reads
-  PutColor(4, "1 2 3\0"s);               // 6, offered 80: one read
+  PutColor(0, "255 255 255");         // 11 bytes, offered 80: one read
+  PutColor(1, "0 0 0");               // 5, offered 11: one read
+  PutColor(2, "128 128 128");         // 11, offered 5: two reads
+  PutColor(3, std::string(80, '7'));  // 80, offered 11: two reads
+  PutColor(4, "1 2 3\0"s);            // 6, offered 80: one read
   Run();
   const std::vector<std::string> rooms = Rooms();
   ASSERT_GE(rooms.size(), 8U);
   EXPECT_EQ(std::vector<std::string>(rooms.begin(), rooms.begin() + 8),
             (std::vector<std::string>{"QueryValue Scrollbar 80", "QueryValue Background 11",
                                       "QueryValue ActiveTitle 5", "QueryValue ActiveTitle 11",
-                                      "QueryValue InactiveTitle 11",
-                                      "QueryValue InactiveTitle 80", "QueryValue Menu 80",
-                                      "QueryValue Window 6"}));
+                                      "QueryValue InactiveTitle 11", "QueryValue InactiveTitle 80",
+                                      "QueryValue Menu 80", "QueryValue Window 6"}));
   EXPECT_EQ(rooms.size(), 8U + 19U);  // the other rows, "1 1 1" in 5 bytes, all fit
   EXPECT_EQ(fake.system_colors[2], 0x00808080U);
 }
 
 TEST_F(ReloadSystemColorsTest, ComponentsCarryOverFromThePreviousRowAndStartAtZero) {
   PutScheme("1 2 3");
-  PutColor(0, "5");             // G and B have no earlier row: 0
-  PutColor(1, "9 8");           // B still 0
-  PutColor(2, "");              // all kept
+  PutColor(0, "5");    // G and B have no earlier row: 0
+  PutColor(1, "9 8");  // B still 0
+  PutColor(2, "");     // all kept
   PutColor(3, "10 20 30");
-  PutColor(4, "255,255,255");   // R only
+  PutColor(4, "255,255,255");  // R only
   Run();
   EXPECT_EQ(fake.system_colors[0], 0x00000005U);
   EXPECT_EQ(fake.system_colors[1], 0x00000809U);
@@ -150,8 +149,8 @@ TEST_F(ReloadSystemColorsTest, ValueTypeIsNotExamined) {
 TEST_F(ReloadSystemColorsTest, UnreadableRowsAreLeftOutAndKeepTheirColour) {
   PutScheme("1 2 3");
   auto& values = fake.registry[{win::HKEY_CURRENT_USER, kColorsPath}];
-  values.erase("Menu");                                          // missing
-  PutColor(7, std::string(81, '5'));                             // needs more than 80
+  values.erase("Menu");               // missing
+  PutColor(7, std::string(81, '5'));  // needs more than 80
   PutColor(12, "200 200 200");
   fake.query_faults["AppWorkspace"] = {win::ERROR_ACCESS_DENIED, std::nullopt};
   PutColor(13, "9 9 9");
@@ -196,8 +195,8 @@ TEST_F(ReloadSystemColorsTest, RefusedKeyEndsTheStepSilently) {
   PutScheme("1 2 3");
   fake.open_status[kColorsPath] = win::ERROR_ACCESS_DENIED;
   EXPECT_EQ(Run(), StepOutcome::kKeyNotOpened);
-  EXPECT_EQ(fake.log, std::vector<std::string>{
-                          "OpenKey 80000001 Control Panel\\Colors 0 20019 -> 5"});
+  EXPECT_EQ(fake.log,
+            std::vector<std::string>{"OpenKey 80000001 Control Panel\\Colors 0 20019 -> 5"});
 }
 
 }  // namespace

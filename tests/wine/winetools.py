@@ -29,7 +29,7 @@ BANNER = (
     b" Written By the Plenvor developers\r\n"
     b" email: plenvor@example.org\r\n"
     b" \r\n"
-    b" Makes the running desktop apply the stored icon size, cursors, wallpaper and colours again.\r\n"
+    b" Makes the desktop apply the stored icon size, cursors, wallpaper and colours again.\r\n"
     b" \r\n"
 )
 KEY_MISSING = b" Key doesn't exist \r\n"

@@ -8,6 +8,7 @@
 //       delkey ROOT PATH              the key with everything below it
 //       haskey ROOT PATH              print "yes" or "no"
 //       syscolors                     print the 25 GetSysColor values in hex
+//       version PATH                  print the version resource's strings
 //   plenvor_helper listen LOG READY STOP   log broadcasts until STOP exists
 //   plenvor_helper hang READY STOP         a hidden window that never answers
 #define WIN32_LEAN_AND_MEAN
@@ -40,7 +41,8 @@ std::string ToHex(const std::vector<unsigned char>& bytes) {
 std::vector<unsigned char> FromHex(const std::string& hex) {
   std::vector<unsigned char> bytes;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<unsigned char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+    bytes.push_back(
+        static_cast<unsigned char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
   }
   return bytes;
 }
@@ -62,6 +64,34 @@ std::string GetValue(HKEY root, const std::string& path, const std::string& name
   }
   RegCloseKey(key);
   return result;
+}
+
+// The version resource as Explorer's Properties dialog reads it.
+std::string VersionInfo(const std::string& path) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+  if (size == 0) return "none";
+  std::vector<char> info(size);
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, info.data())) return "none";
+  std::string out;
+  for (const char* name : {"ProductName", "FileVersion", "ProductVersion", "FileDescription"}) {
+    void* text = nullptr;
+    UINT length = 0;
+    const std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
+    if (VerQueryValueA(info.data(), query.c_str(), &text, &length) && length > 0) {
+      out += std::string(name) + "=" + static_cast<const char*>(text) + "|";
+    }
+  }
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length)) {
+    char version[64];
+    std::snprintf(version, sizeof version, "Fixed=%d.%d.%d.%d", HIWORD(fixed->dwFileVersionMS),
+                  LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+                  LOWORD(fixed->dwFileVersionLS));
+    out += version;
+  }
+  return out;
 }
 
 std::string RunCommand(const std::vector<std::string>& f) {
@@ -96,8 +126,7 @@ std::string RunCommand(const std::vector<std::string>& f) {
   }
   if (verb == "haskey" && f.size() == 3) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(RootKey(f[1]), f[2].c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-      return "no";
+    if (RegOpenKeyExA(RootKey(f[1]), f[2].c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "no";
     RegCloseKey(key);
     return "yes";
   }
@@ -110,6 +139,7 @@ std::string RunCommand(const std::vector<std::string>& f) {
     }
     return out;
   }
+  if (verb == "version" && f.size() == 2) return VersionInfo(f[1]);
   return "error usage";
 }
 
@@ -121,7 +151,8 @@ int RegistryCommands() {
     if (text.empty()) continue;
     std::vector<std::string> fields;
     std::size_t start = 0;
-    for (std::size_t tab = text.find('\t'); tab != std::string::npos; tab = text.find('\t', start)) {
+    for (std::size_t tab = text.find('\t'); tab != std::string::npos;
+         tab = text.find('\t', start)) {
       fields.push_back(text.substr(start, tab - start));
       start = tab + 1;
     }
@@ -146,8 +177,8 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wparam, LPARAM l
   switch (message) {
     case WM_SETTINGCHANGE: {
       // What a desktop would re-read as the message arrives.
-      const std::string size = GetValue(HKEY_USERS, ".Default\\Control Panel\\desktop\\WindowMetrics",
-                                        "Shell Icon Size");
+      const std::string size = GetValue(
+          HKEY_USERS, ".Default\\Control Panel\\desktop\\WindowMetrics", "Shell Icon Size");
       std::fprintf(listen_log, "settingchange %lx %s\n", static_cast<unsigned long>(wparam),
                    size.c_str());
       std::fflush(listen_log);
