@@ -2,8 +2,8 @@
 
 #include "app/emit_text.h"
 #include "refresh/icon_metrics.h"
+#include "refresh/registry_step.h"
 #include "refresh/system_colors.h"
-#include "refresh/value_buffer.h"
 #include "refresh/win32_codes.h"
 
 namespace plenvor {

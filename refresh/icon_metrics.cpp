@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/emit_text.h"
 #include "refresh/text_number.h"
 #include "refresh/win32_codes.h"
 
@@ -45,13 +44,7 @@ const char* ValidatedSizeText(PlatformOps& ops, RegKey key, ValueBuffer& buffer)
 }  // namespace
 
 std::int32_t ConvertSizeText(const char* text) {
-  while (IsSpace(*text)) {
-    ++text;
-  }
-  const bool negative = *text == '-';
-  if (*text == '+' || *text == '-') {
-    ++text;
-  }
+  const bool negative = SkipSpaceAndSign(text);
   std::uint32_t value = 0;
   AccumulateDigits(text, 10, value);
   return WrapToInt32(negative ? 0U - value : value);
@@ -60,15 +53,13 @@ std::int32_t ConvertSizeText(const char* text) {
 StepOutcome RefreshIconMetrics(PlatformOps& ops, ValueBuffer& buffer) {
   RegKey key = 0;
   const std::int32_t status =
-      ops.OpenKey(win::HKEY_USERS, kWindowMetricsPath, 0, win::KEY_ALL_ACCESS, &key);
-  if (IsKeyMissing(status)) {
-    EmitText(KeyMissingMessage);
-    return StepOutcome::kKeyNotOpened;
-  }
+      OpenStepKey(ops, win::HKEY_USERS, kWindowMetricsPath, win::KEY_ALL_ACCESS, key);
   if (status != win::ERROR_SUCCESS) {
-    // Without the key the desktop is still told to re-read its icon metrics.
-    BroadcastIconMetricsChange(ops);
-    BroadcastIconMetricsChange(ops);
+    if (!IsKeyMissing(status)) {
+      // Refused, not missing: the desktop is still told to re-read its icon metrics.
+      BroadcastIconMetricsChange(ops);
+      BroadcastIconMetricsChange(ops);
+    }
     return StepOutcome::kKeyNotOpened;
   }
   const char* size_text = ValidatedSizeText(ops, key, buffer);

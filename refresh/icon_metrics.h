@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "platform/platform_ops.h"
-#include "refresh/value_buffer.h"
+#include "refresh/registry_step.h"
 
 namespace plenvor {
 

@@ -1,6 +1,5 @@
 #include "refresh/system_colors.h"
 
-#include "app/emit_text.h"
 #include "refresh/text_number.h"
 #include "refresh/win32_codes.h"
 
@@ -20,13 +19,7 @@ namespace {
 // prefix names. False on a mismatch, with nothing stored.
 bool ScanInteger(const char*& text, std::int32_t& out) {
   const char* p = text;
-  while (IsSpace(*p)) {
-    ++p;
-  }
-  const bool negative = *p == '-';
-  if (*p == '+' || *p == '-') {
-    ++p;
-  }
+  const bool negative = SkipSpaceAndSign(p);
   unsigned base = 10;
   if (*p == '0' && (p[1] == 'x' || p[1] == 'X')) {
     if (DigitValue(p[2], 16) < 0) {
@@ -89,13 +82,8 @@ int ParseColorText(const char* text, std::array<std::int32_t, 3>& rgb) {
 
 StepOutcome ReloadSystemColors(PlatformOps& ops, ValueBuffer& buffer) {
   RegKey key = 0;
-  const std::int32_t status =
-      ops.OpenKey(win::HKEY_CURRENT_USER, kColorsPath, 0, win::KEY_READ, &key);
-  if (IsKeyMissing(status)) {
-    EmitText(KeyMissingMessage);
-    return StepOutcome::kKeyNotOpened;
-  }
-  if (status != win::ERROR_SUCCESS) {
+  if (OpenStepKey(ops, win::HKEY_CURRENT_USER, kColorsPath, win::KEY_READ, key) !=
+      win::ERROR_SUCCESS) {
     return StepOutcome::kKeyNotOpened;
   }
 

@@ -4,8 +4,23 @@
 
 namespace plenvor {
 
+namespace {
+
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+bool SkipSpaceAndSign(const char*& text) {
+  while (IsSpace(*text)) {
+    ++text;
+  }
+  const bool negative = *text == '-';
+  if (*text == '+' || *text == '-') {
+    ++text;
+  }
+  return negative;
 }
 
 int DigitValue(char c, unsigned base) {

@@ -4,9 +4,10 @@
 
 namespace plenvor {
 
-// Blank, tab, line feed, vertical tab, form feed and carriage return: the C
-// locale's white space, fixed here so no locale can change it.
-bool IsSpace(char c);
+// Moves text past leading white space (blank, tab, line feed, vertical tab,
+// form feed, carriage return: fixed here so no locale can change them) and one
+// optional sign. Returns true for a minus sign.
+bool SkipSpaceAndSign(const char*& text);
 
 // Value of c as a digit in base (8, 10 or 16), or -1 when it is not one.
 int DigitValue(char c, unsigned base);

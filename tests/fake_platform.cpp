@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "app/emit_text.h"
-#include "refresh/value_buffer.h"
+#include "refresh/registry_step.h"
 #include "refresh/win32_codes.h"
 
 namespace plenvor {

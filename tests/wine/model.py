@@ -13,14 +13,17 @@ def wrap32(value):
     return value - (1 << 32) if value & 0x80000000 else value
 
 
-def convert_size(text):
-    i = 0
+def _space_and_sign(text, i):
+    """Skips white space and one optional sign: (sign, next index)."""
     while i < len(text) and text[i] in SPACE:
         i += 1
-    sign = 1
     if i < len(text) and text[i] in b"+-":
-        sign = -1 if text[i] == ord("-") else 1
-        i += 1
+        return (-1 if text[i] == ord("-") else 1), i + 1
+    return 1, i
+
+
+def convert_size(text):
+    sign, i = _space_and_sign(text, 0)
     value = 0
     while i < len(text) and 48 <= text[i] <= 57:
         value = value * 10 + text[i] - 48
@@ -41,12 +44,7 @@ def size_after_run(value):
 
 def _scan_int(text, i):
     """One %i from index i: (value, next index), or None on a mismatch."""
-    while i < len(text) and text[i] in SPACE:
-        i += 1
-    sign = 1
-    if i < len(text) and text[i] in b"+-":
-        sign = -1 if text[i] == ord("-") else 1
-        i += 1
+    sign, i = _space_and_sign(text, i)
     digits = "0123456789"
     if text[i:i + 1] == b"0" and text[i + 1:i + 2] in (b"x", b"X"):
         if text[i + 2:i + 3].lower() not in [bytes([c]) for c in b"0123456789abcdef"]:

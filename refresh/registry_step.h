@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/platform_ops.h"
+
 namespace plenvor {
 
 // The text of one registry value: up to kMaxData bytes of data plus room for a
@@ -26,6 +28,11 @@ bool IsKeyMissing(std::int32_t open_status);
 
 // Written by a step whose key is missing.
 inline constexpr const char* KeyMissingMessage = " Key doesn't exist \n";
+
+// Opens root\path for a step; a missing key is reported on standard output
+// with KeyMissingMessage. Returns the open status; on 0 the step owns `key`.
+std::int32_t OpenStepKey(PlatformOps& ops, RegKey root, const char* path, std::uint32_t access,
+                         RegKey& key);
 
 // The registry text in `buffer` after a read that returned `count` bytes: a NUL
 // is placed after them (a count beyond the buffer is cut to it).

@@ -1,5 +1,6 @@
-#include "refresh/value_buffer.h"
+#include "refresh/registry_step.h"
 
+#include "app/emit_text.h"
 #include "refresh/win32_codes.h"
 
 namespace plenvor {
@@ -7,6 +8,15 @@ namespace plenvor {
 bool IsKeyMissing(std::int32_t open_status) {
   return open_status == win::ERROR_FILE_NOT_FOUND || open_status == win::ERROR_BADDB ||
          open_status == win::ERROR_BADKEY;
+}
+
+std::int32_t OpenStepKey(PlatformOps& ops, RegKey root, const char* path, std::uint32_t access,
+                         RegKey& key) {
+  const std::int32_t status = ops.OpenKey(root, path, 0, access, &key);
+  if (IsKeyMissing(status)) {
+    EmitText(KeyMissingMessage);
+  }
+  return status;
 }
 
 const char* TerminateText(ValueBuffer& buffer, std::uint32_t count) {
