@@ -1,5 +1,8 @@
 """The icon-metrics step on the real registry and real window messages."""
 
+import subprocess
+import time
+
 import pytest
 
 from winetools import BANNER, KEY_MISSING, REG_SZ, WINDOW_METRICS
@@ -80,3 +83,22 @@ def test_a_hung_window_does_not_hold_the_run(wine):
     assert run.status == 0
     assert run.stdout == BANNER
     assert stored_text(wine.icon_size()) == b"48"
+
+
+def test_banner_is_out_before_a_slow_broadcast_ends(wine):
+    # The first broadcast waits on the hung window; a banner still sitting in
+    # the C library's buffer would only reach the file at exit.
+    out = wine.path("early-stdout")
+    with wine.hung_window(), open(out, "wb") as o, open(wine.path("early-stderr"), "wb") as e:
+        proc = subprocess.Popen(["wine", wine.exe], env=wine.env, stdout=o, stderr=e,
+                                stdin=subprocess.DEVNULL)
+        seen_while_running = b""
+        while seen_while_running != BANNER:
+            time.sleep(0.1)
+            with open(out, "rb") as f:
+                seen = f.read()
+            if proc.poll() is not None:
+                break  # what was read may have come with the exit
+            seen_while_running = seen
+        proc.wait(timeout=90)
+    assert seen_while_running == BANNER
