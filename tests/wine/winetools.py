@@ -183,9 +183,6 @@ class Wine:
 
     # Registry shorthands -------------------------------------------------
 
-    def set_raw(self, root, path, name, type_, data):
-        assert self.reg(("set", root, path, name, type_, data.hex())) == ["ok"]
-
     def get_raw(self, root, path, name):
         """(type, bytes) exactly as stored, or None."""
         answer = self.reg(("get", root, path, name))[0]
