@@ -13,7 +13,8 @@ namespace plenvor {
 struct ValueBuffer {
   static constexpr std::uint32_t kMaxData = 80;
   std::uint32_t capacity = 0;
-  // Last, so that a sanitizer sees a write past the text as leaving the object.
+  // Last, so that a sanitizer sees a write past the text (beyond the struct's
+  // three bytes of tail padding) as leaving the object.
   std::array<std::uint8_t, kMaxData + 1> data{};
 };
 
