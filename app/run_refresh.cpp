@@ -30,11 +30,14 @@ int RunRefresh(PlatformOps& ops) {
     EmitText(line);
   }
   ValueBuffer buffer;
-  const StepOutcome icons = RefreshIconMetrics(ops, buffer);
+  const auto icons = static_cast<int>(RefreshIconMetrics(ops, buffer));
   ReloadCursorsAndWallpaper(ops);
-  const StepOutcome colors = ReloadSystemColors(ops, buffer);
-  const bool all_done = icons == StepOutcome::kCompleted && colors == StepOutcome::kCompleted;
-  return all_done ? kExitDone : kExitKeyNotOpened;
+  const auto colors = static_cast<int>(ReloadSystemColors(ops, buffer));
+  // The lowest non-zero status is the one that says most about the run.
+  if (icons == kExitDone) {
+    return colors;
+  }
+  return colors == kExitDone || icons < colors ? icons : colors;
 }
 
 }  // namespace plenvor

@@ -7,6 +7,9 @@ namespace plenvor {
 // Exit statuses of a run.
 inline constexpr int kExitDone = 0;          // every step ran in full
 inline constexpr int kExitKeyNotOpened = 1;  // a step could not open its registry key
+// 2: the icon size was left alone (another run held it too long) or could not
+//    be stored. 3: the colours were set, but a window that has stopped
+//    answering did not confirm the change. Where several apply, the lowest.
 
 // The whole run: banner, icon metrics, cursors and wallpaper, colours.
 // Returns the exit status.

@@ -8,6 +8,9 @@ namespace plenvor {
 // HKEY_USERS (0x80000003) are plain values of this type.
 using RegKey = std::uintptr_t;
 
+// Any other kernel object handle (a mutex).
+using Handle = std::uintptr_t;
+
 // Every registry, window-message, system-parameter and system-colour call the
 // refresh steps make. It is abstract so that the tests can drive the steps
 // through a recording fake instead of a live Windows desktop.
@@ -52,10 +55,41 @@ class PlatformOps {
   virtual std::int32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
                                             std::uint32_t flags) = 0;
 
-  // SetSysColors: elements[i] takes colors[i], all in one change. Returns
-  // non-zero on success.
-  virtual std::int32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
-                                    const std::uint32_t* colors) = 0;
+  // SetSysColors: elements[i] takes colors[i], all in one change. The call is
+  // waited for at most timeout_ms, since it repaints every visible window and
+  // one that has stopped answering can hold it for good. Returns
+  // WAIT_OBJECT_0 (0) when the call returned in time (its own result is not
+  // reported), WAIT_TIMEOUT (0x102) when it is still running; it then ends
+  // with the process.
+  virtual std::uint32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
+                                     const std::uint32_t* colors, std::uint32_t timeout_ms) = 0;
+
+  // CreateMutexA, not owned, under a name that may start with "Global\".
+  // Returns a Win32 status (an existing mutex of that name is success); on 0,
+  // *mutex is a handle the caller must close.
+  virtual std::int32_t CreateNamedMutex(const char* name, Handle* mutex) = 0;
+
+  // WaitForSingleObject. Returns WAIT_OBJECT_0 (0) or WAIT_ABANDONED (0x80,
+  // the last holder died) when the caller now holds the mutex, WAIT_TIMEOUT
+  // (0x102), or WAIT_FAILED (0xFFFFFFFF).
+  virtual std::uint32_t WaitForObject(Handle object, std::uint32_t timeout_ms) = 0;
+
+  // ReleaseMutex of a mutex the caller holds. Returns non-zero on success.
+  virtual std::int32_t ReleaseMutex(Handle mutex) = 0;
+
+  // CloseHandle. Returns non-zero on success.
+  virtual std::int32_t CloseHandle(Handle object) = 0;
+
+  // Until disarmed, a console control event (Ctrl-C, Ctrl-Break, the console
+  // closing, logoff, shutdown) stores text as REG_SZ value `name` of `key`
+  // (its length in bytes, no NUL) and ends the process with
+  // STATUS_CONTROL_C_EXIT. That store waits for any SetValue in progress and
+  // is the last one: no SetValue made after it takes effect. The text is
+  // copied.
+  virtual void ArmInterruptGuard(RegKey key, const char* name, const char* text) = 0;
+
+  // Ends what ArmInterruptGuard began: events have their usual effect again.
+  virtual void DisarmInterruptGuard() = 0;
 };
 
 }  // namespace plenvor

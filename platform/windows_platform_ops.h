@@ -7,6 +7,7 @@ namespace plenvor {
 // PlatformOps on the real Windows API (built into the Windows program only).
 class WindowsPlatformOps final : public PlatformOps {
  public:
+  WindowsPlatformOps();
   std::int32_t OpenKey(RegKey root, const char* subkey, std::uint32_t options, std::uint32_t access,
                        RegKey* key) override;
   std::int32_t QueryValue(RegKey key, const char* name, std::uint32_t* type, std::uint8_t* data,
@@ -18,8 +19,14 @@ class WindowsPlatformOps final : public PlatformOps {
                                 std::uint32_t flags, std::uint32_t timeout_ms) override;
   std::int32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
                                     std::uint32_t flags) override;
-  std::int32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
-                            const std::uint32_t* colors) override;
+  std::uint32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
+                             const std::uint32_t* colors, std::uint32_t timeout_ms) override;
+  std::int32_t CreateNamedMutex(const char* name, Handle* mutex) override;
+  std::uint32_t WaitForObject(Handle object, std::uint32_t timeout_ms) override;
+  std::int32_t ReleaseMutex(Handle mutex) override;
+  std::int32_t CloseHandle(Handle object) override;
+  void ArmInterruptGuard(RegKey key, const char* name, const char* text) override;
+  void DisarmInterruptGuard() override;
 };
 
 }  // namespace plenvor

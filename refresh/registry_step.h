@@ -18,10 +18,13 @@ struct ValueBuffer {
   std::array<std::uint8_t, kMaxData + 1> data{};
 };
 
-// How a step that opens a registry key ended.
+// How a step that opens a registry key ended; each value is the exit status
+// it stands for, and a run ends with the lowest non-zero one of its steps.
 enum class StepOutcome {
-  kCompleted,
-  kKeyNotOpened,  // missing, or refused: the step could not do its work
+  kCompleted = 0,
+  kKeyNotOpened = 1,       // missing, or refused: the step could not do its work
+  kSizeNotStored = 2,      // the icon size was left alone, or a store of it failed
+  kColorsUnconfirmed = 3,  // colours set, but the change did not return in time
 };
 
 // True for the open results that mean the key is not there.

@@ -15,6 +15,10 @@ const std::array<const char*, kSystemColorCount> SystemColorTable = {
 
 namespace {
 
+// Long enough for every window that answers to repaint; a visible window that
+// has stopped answering must not hold a logon script for good.
+constexpr std::uint32_t kColorChangeWaitMs = 10000;
+
 // One "%i": white space, an optional sign, then a number in the base its
 // prefix names. False on a mismatch, with nothing stored.
 bool ScanInteger(const char*& text, std::int32_t& out) {
@@ -102,11 +106,13 @@ StepOutcome ReloadSystemColors(PlatformOps& ops, ValueBuffer& buffer) {
     colors[static_cast<std::size_t>(read)] = ComposeColor(rgb[0], rgb[1], rgb[2]);
     ++read;
   }
-  if (read > 0) {
-    ops.SetSysColors(read, elements.data(), colors.data());
+  StepOutcome outcome = StepOutcome::kCompleted;
+  if (read > 0 && ops.SetSysColors(read, elements.data(), colors.data(), kColorChangeWaitMs) ==
+                      win::WAIT_TIMEOUT) {
+    outcome = StepOutcome::kColorsUnconfirmed;
   }
   ops.CloseKey(key);
-  return StepOutcome::kCompleted;
+  return outcome;
 }
 
 }  // namespace plenvor

@@ -23,6 +23,8 @@ class FakeTest : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(fake.violations, std::vector<std::string>{});
     EXPECT_TRUE(fake.open_keys.empty()) << "a key was left open";
+    EXPECT_TRUE(fake.open_handles.empty()) << "a handle was left open";
+    EXPECT_FALSE(fake.guard_text) << "the interrupt guard was left armed";
   }
 
   void PutIconSize(const std::string& text) {

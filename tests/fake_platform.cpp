@@ -131,10 +131,15 @@ std::int32_t FakePlatform::SetValue(RegKey key, const char* name, std::uint32_t 
     violations.push_back(std::string("SetValue ") + name + ": key not open");
     return 6;
   }
-  if (set_status == win::ERROR_SUCCESS) {
+  std::int32_t status = set_status;
+  if (!set_results.empty()) {
+    status = set_results.front();
+    set_results.pop_front();
+  }
+  if (status == win::ERROR_SUCCESS) {
     registry[handle->second][name] = Value{type, {data, data + count}};
   }
-  return set_status;
+  return status;
 }
 
 std::int32_t FakePlatform::CloseKey(RegKey key) {
@@ -158,6 +163,7 @@ std::int32_t FakePlatform::BroadcastMessage(std::uint32_t message, std::uint32_t
     }
   }
   icon_size_at_broadcast.push_back(seen);
+  guard_at_broadcast.push_back(guard_text);
   return broadcast_result;
 }
 
@@ -168,13 +174,66 @@ std::int32_t FakePlatform::ApplySystemParameter(std::uint32_t action, std::uint3
   return spi_result;
 }
 
-std::int32_t FakePlatform::SetSysColors(std::int32_t count, const std::int32_t* elements,
-                                        const std::uint32_t* colors) {
-  log.push_back("SetSysColors " + std::to_string(count));
+std::uint32_t FakePlatform::SetSysColors(std::int32_t count, const std::int32_t* elements,
+                                         const std::uint32_t* colors, std::uint32_t timeout_ms) {
+  log.push_back("SetSysColors " + std::to_string(count) + " wait=" + std::to_string(timeout_ms));
   for (std::int32_t i = 0; i < count; ++i) {
     system_colors[elements[i]] = colors[i];
   }
-  return colors_result;
+  return colors_never_return ? win::WAIT_TIMEOUT : win::WAIT_OBJECT_0;
+}
+
+std::int32_t FakePlatform::CreateNamedMutex(const char* name, Handle* mutex) {
+  log.push_back(std::string("CreateNamedMutex ") + name + " -> " + std::to_string(mutex_status));
+  if (mutex_status == win::ERROR_SUCCESS) {
+    *mutex = next_handle_++;
+    open_handles.insert(*mutex);
+  }
+  return mutex_status;
+}
+
+std::uint32_t FakePlatform::WaitForObject(Handle object, std::uint32_t timeout_ms) {
+  log.push_back("WaitForObject " + std::to_string(timeout_ms) + " -> " + Hex(wait_result));
+  if (open_handles.count(object) == 0) {
+    violations.push_back("WaitForObject on a handle that is not open");
+  } else if (wait_result == win::WAIT_OBJECT_0 || wait_result == win::WAIT_ABANDONED) {
+    held_.insert(object);
+  }
+  return wait_result;
+}
+
+std::int32_t FakePlatform::ReleaseMutex(Handle mutex) {
+  log.push_back("ReleaseMutex");
+  if (held_.erase(mutex) == 0) {
+    violations.push_back("ReleaseMutex of a mutex that is not held");
+    return 0;
+  }
+  return 1;
+}
+
+std::int32_t FakePlatform::CloseHandle(Handle object) {
+  log.push_back("CloseHandle");
+  if (held_.count(object) != 0) {
+    violations.push_back("CloseHandle of a mutex still held");
+  }
+  if (open_handles.erase(object) == 0) {
+    violations.push_back("CloseHandle of a handle that is not open");
+    return 0;
+  }
+  return 1;
+}
+
+void FakePlatform::ArmInterruptGuard(RegKey key, const char* name, const char* text) {
+  log.push_back(std::string("ArmInterruptGuard ") + name + " \"" + text + "\"");
+  if (open_keys.count(key) == 0) {
+    violations.push_back("ArmInterruptGuard with a key that is not open");
+  }
+  guard_text = text;
+}
+
+void FakePlatform::DisarmInterruptGuard() {
+  log.push_back("DisarmInterruptGuard");
+  guard_text.reset();
 }
 
 }  // namespace plenvor

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -58,8 +59,14 @@ class FakePlatform : public PlatformOps {
                                 std::uint32_t flags, std::uint32_t timeout_ms) override;
   std::int32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
                                     std::uint32_t flags) override;
-  std::int32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
-                            const std::uint32_t* colors) override;
+  std::uint32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
+                             const std::uint32_t* colors, std::uint32_t timeout_ms) override;
+  std::int32_t CreateNamedMutex(const char* name, Handle* mutex) override;
+  std::uint32_t WaitForObject(Handle object, std::uint32_t timeout_ms) override;
+  std::int32_t ReleaseMutex(Handle mutex) override;
+  std::int32_t CloseHandle(Handle object) override;
+  void ArmInterruptGuard(RegKey key, const char* name, const char* text) override;
+  void DisarmInterruptGuard() override;
 
   std::map<KeyPath, Values> registry;
   std::vector<std::string> log;
@@ -69,9 +76,12 @@ class FakePlatform : public PlatformOps {
   std::map<std::string, std::int32_t> open_status;  // subkey -> status instead of opening
   std::map<std::string, QueryFault> query_faults;   // value name -> injected read result
   std::int32_t set_status = 0;                      // result of every store
+  std::deque<std::int32_t> set_results;             // results of the next stores, in turn
   std::int32_t broadcast_result = 1;                // result of every broadcast
   std::int32_t spi_result = 1;                      // result of every system-parameter request
-  std::int32_t colors_result = 1;                   // result of SetSysColors
+  bool colors_never_return = false;                 // SetSysColors sets them, then hangs
+  std::int32_t mutex_status = 0;                    // result of creating the mutex
+  std::uint32_t wait_result = 0;                    // result of waiting for it
 
   // The buffer every read must fill, when a test names it.
   const std::uint8_t* expected_buffer = nullptr;
@@ -80,15 +90,21 @@ class FakePlatform : public PlatformOps {
   // What each broadcast saw stored in "Shell Icon Size" of the open key it
   // belongs to (nullopt when absent or no key is open).
   std::vector<std::optional<std::string>> icon_size_at_broadcast;
+  // What a console event during each broadcast would have stored.
+  std::vector<std::optional<std::string>> guard_at_broadcast;
   // The system colours the run applied, by element.
   std::map<std::int32_t, std::uint32_t> system_colors;
   std::set<RegKey> open_keys;
+  std::set<Handle> open_handles;
+  // What a console event would store now, when the guard is armed.
+  std::optional<std::string> guard_text;
 
  private:
   static void RecordText(const char* text, void* context);
 
   std::map<RegKey, KeyPath> handles_;
   RegKey next_handle_ = 0x100;
+  std::set<Handle> held_;
 };
 
 }  // namespace plenvor

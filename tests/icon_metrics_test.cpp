@@ -69,20 +69,118 @@ TEST_F(RefreshIconMetricsTest, StoresBackValidatedSizeText) {
   }
 }
 
+const std::string kBroadcast = "Broadcast 1a 2e 0 flags=2 timeout=5000";
+const std::string kCreateLock = "CreateNamedMutex Global\\Plenvor.ShellIconSize -> ";
+const std::string kWaitLock = "WaitForObject 30000 -> ";
+
 TEST_F(RefreshIconMetricsTest, BroadcastsWhileZeroThenAfterTheSizeIsBack) {
   PutIconSize("48");
-  Run();
-  const std::string broadcast = "Broadcast 1a 2e 0 flags=2 timeout=5000";
+  EXPECT_EQ(Run(), StepOutcome::kCompleted);
+  // The lock is held from before the read to after the close; the guard
+  // covers every moment in which "0" may be stored.
   EXPECT_EQ(fake.log, (std::vector<std::string>{
                           kOpenWindowMetrics + "0",
+                          kCreateLock + "0",
+                          kWaitLock + "0",
                           "QueryValue Shell Icon Size room=80 -> 0 count=2",
+                          "ArmInterruptGuard Shell Icon Size \"48\"",
                           "SetValue Shell Icon Size type=1 \"0\" count=1",
-                          broadcast,
+                          kBroadcast,
                           "SetValue Shell Icon Size type=1 \"48\" count=2",
-                          broadcast,
+                          "DisarmInterruptGuard",
+                          kBroadcast,
                           "CloseKey",
+                          "ReleaseMutex",
+                          "CloseHandle",
                       }));
   EXPECT_EQ(fake.icon_size_at_broadcast, (std::vector<std::optional<std::string>>{"0", "48"}));
+  EXPECT_EQ(fake.guard_at_broadcast, (std::vector<std::optional<std::string>>{"48", {}}));
+}
+
+TEST_F(RefreshIconMetricsTest, AnInterruptRestoresTheValidatedSizeNotTheStoredOne) {
+  PutIconSize("0x30");
+  Run();
+  EXPECT_EQ(fake.guard_at_broadcast, (std::vector<std::optional<std::string>>{"32", {}}));
+}
+
+struct LockCase {
+  const char* name;
+  std::int32_t create;  // result of creating the mutex
+  std::uint32_t wait;   // result of waiting for it
+  StepOutcome outcome;
+  std::vector<std::string> lock_calls;  // every lock call, in order
+  bool size_read_and_stored;
+};
+
+class IconSizeLockTest : public RefreshIconMetricsTest,
+                         public ::testing::WithParamInterface<LockCase> {};
+
+TEST_P(IconSizeLockTest, TakesTurnsWithOtherRunsOrGoesOnWithout) {
+  const LockCase& c = GetParam();
+  PutIconSize("48");
+  fake.mutex_status = c.create;
+  fake.wait_result = c.wait;
+  EXPECT_EQ(Run(), c.outcome);
+  std::vector<std::string> lock_calls;
+  for (const std::string& line : fake.log) {
+    if (line.find("Mutex") != std::string::npos || line.rfind("WaitFor", 0) == 0 ||
+        line == "CloseHandle") {
+      lock_calls.push_back(line);
+    }
+  }
+  EXPECT_EQ(lock_calls, c.lock_calls);
+  EXPECT_EQ(Calls("Broadcast"), std::vector<std::string>(2, kBroadcast));
+  EXPECT_EQ(Calls("QueryValue").size(), c.size_read_and_stored ? 1U : 0U);
+  const std::vector<std::string> stores = {"0", "48"};
+  EXPECT_EQ(fake.icon_stores, c.size_read_and_stored ? stores : std::vector<std::string>());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, IconSizeLockTest,
+    ::testing::Values(LockCase{"Acquired",
+                               0,
+                               0,
+                               StepOutcome::kCompleted,
+                               {kCreateLock + "0", kWaitLock + "0", "ReleaseMutex", "CloseHandle"},
+                               true},
+                      LockCase{"AbandonedCountsAsAcquired",
+                               0,
+                               0x80,
+                               StepOutcome::kCompleted,
+                               {kCreateLock + "0", kWaitLock + "80", "ReleaseMutex", "CloseHandle"},
+                               true},
+                      LockCase{"WaitRunsOut",
+                               0,
+                               0x102,
+                               StepOutcome::kSizeNotStored,
+                               {kCreateLock + "0", kWaitLock + "102", "CloseHandle"},
+                               false},
+                      LockCase{"WaitFailsSoRunsUnserialised",
+                               0,
+                               0xFFFFFFFF,
+                               StepOutcome::kCompleted,
+                               {kCreateLock + "0", kWaitLock + "ffffffff", "CloseHandle"},
+                               true},
+                      LockCase{"NoMutexSoRunsUnserialised",
+                               win::ERROR_ACCESS_DENIED,
+                               0,
+                               StepOutcome::kCompleted,
+                               {kCreateLock + "5"},
+                               true}),
+    [](const ::testing::TestParamInfo<LockCase>& param) { return param.param.name; });
+
+TEST_F(RefreshIconMetricsTest, AFailedStoreIsReportedAndTheSequenceKept) {
+  for (const int failing : {0, 1}) {
+    fake.log.clear();
+    fake.set_results = {failing == 0 ? win::ERROR_ACCESS_DENIED : 0,
+                        failing == 1 ? win::ERROR_ACCESS_DENIED : 0};
+    PutIconSize("48");
+    const std::vector<std::string> stores = {"SetValue Shell Icon Size type=1 \"0\" count=1",
+                                             "SetValue Shell Icon Size type=1 \"48\" count=2"};
+    EXPECT_EQ(Run(), StepOutcome::kSizeNotStored) << "store " << failing;
+    EXPECT_EQ(Calls("SetValue"), stores);
+    EXPECT_EQ(Calls("Broadcast").size(), 2U);
+  }
 }
 
 struct RawCase {
@@ -164,11 +262,10 @@ TEST_F(RefreshIconMetricsTest, RefusedKeyStillBroadcastsTwiceAndTouchesNothing) 
   PutIconSize("12");
   fake.open_status[kWindowMetricsPath] = win::ERROR_ACCESS_DENIED;
   EXPECT_EQ(Run(), StepOutcome::kKeyNotOpened);
-  const std::string broadcast = "Broadcast 1a 2e 0 flags=2 timeout=5000";
   EXPECT_EQ(fake.log, (std::vector<std::string>{
                           kOpenWindowMetrics + "5",
-                          broadcast,
-                          broadcast,
+                          kBroadcast,
+                          kBroadcast,
                       }));
   EXPECT_EQ(IconSize(), "12");
 }

@@ -75,10 +75,8 @@ TEST_F(RunRefreshTest, IgnoredResultsDoNotChangeTheRun) {
   const std::vector<std::string> succeeding = fake.log;
   fake.log.clear();
   PutIconSize("48");
-  fake.set_status = win::ERROR_ACCESS_DENIED;
   fake.broadcast_result = 0;
   fake.spi_result = 0;
-  fake.colors_result = 0;
   EXPECT_EQ(Run(), kExitDone);
   EXPECT_EQ(fake.log, succeeding);
 }
@@ -88,7 +86,9 @@ struct KeyCase {
   std::int32_t icon_open;  // 0 = key present, otherwise the injected open result
   std::int32_t color_open;
   int status;
-  std::vector<std::string> tail;  // what follows the banner, emits and SPI calls only
+  std::vector<std::string> tail;     // what follows the banner, emits and SPI calls only
+  std::uint32_t icon_lock_wait = 0;  // what waiting for the icon-size lock gives
+  bool colors_hang = false;          // the colour change never returns
 };
 
 class RunRefreshKeyTest : public RunRefreshTest, public ::testing::WithParamInterface<KeyCase> {};
@@ -102,6 +102,8 @@ TEST_P(RunRefreshKeyTest, ReportsKeysThatCannotBeOpened) {
   if (c.color_open != 0) {
     fake.open_status[kColorsPath] = c.color_open;
   }
+  fake.wait_result = c.icon_lock_wait;
+  fake.colors_never_return = c.colors_hang;
   EXPECT_EQ(Run(), c.status);
   std::vector<std::string> tail;
   for (std::size_t i = kBannerLog.size(); i < fake.log.size(); ++i) {
@@ -143,7 +145,24 @@ INSTANTIATE_TEST_SUITE_P(
                 win::ERROR_FILE_NOT_FOUND,
                 win::ERROR_FILE_NOT_FOUND,
                 kExitKeyNotOpened,
-                {kKeyMissingLog, kCursors, kWallpaper, kKeyMissingLog}}),
+                {kKeyMissingLog, kCursors, kWallpaper, kKeyMissingLog}},
+        // Several outcomes: the lowest non-zero status.
+        KeyCase{"IconSizeLeftAlone", 0, 0, 2, {kCursors, kWallpaper}, 0x102},
+        KeyCase{"ColorsUnconfirmed", 0, 0, 3, {kCursors, kWallpaper}, 0, true},
+        KeyCase{"LeftAloneAndUnconfirmed", 0, 0, 2, {kCursors, kWallpaper}, 0x102, true},
+        KeyCase{"LeftAloneAndColorsMissing",
+                0,
+                win::ERROR_FILE_NOT_FOUND,
+                1,
+                {kCursors, kWallpaper, kKeyMissingLog},
+                0x102},
+        KeyCase{"IconsRefusedAndUnconfirmed",
+                win::ERROR_ACCESS_DENIED,
+                0,
+                1,
+                {kCursors, kWallpaper},
+                0,
+                true}),
     [](const ::testing::TestParamInfo<KeyCase>& param) { return param.param.name; });
 
 }  // namespace

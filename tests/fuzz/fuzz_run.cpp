@@ -80,6 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FillValue(in, fake, win::HKEY_CURRENT_USER, kColorsPath, name);
   }
   fake.set_status = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::int32_t>();
+  fake.mutex_status = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::int32_t>();
+  fake.wait_result = in.PickValueInArray<std::uint32_t>({0, 0x80, 0x102, 0xFFFFFFFF});
+  fake.colors_never_return = in.ConsumeBool();
 
   // On the heap, so that the sanitizer bounds any access to the buffer.
   auto buffer = std::make_unique<ValueBuffer>();
@@ -90,6 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Require(fake.violations.empty(), fake.violations.empty() ? "" : fake.violations[0].c_str());
   Require(fake.open_keys.empty(), "every opened key is closed");
+  Require(fake.open_handles.empty(), "the lock's handle is closed");
+  Require(!fake.guard_text, "the interrupt guard is disarmed");
   int opens = 0;
   int closes = 0;
   int set_sys_colors = 0;
@@ -100,7 +105,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Require(opens == closes, "each opened key is closed exactly once");
   Require(set_sys_colors <= 1, "at most one SetSysColors");
-  if (icon_open == 0) {
+  // The broadcast made while this run's "0" is stored.
+  if (!fake.icon_stores.empty()) {
+    const auto& guard = fake.guard_at_broadcast.at(0);
+    Require(guard.has_value(), "an interrupt while \"0\" is stored restores the size");
+    const std::int32_t restored = ConvertSizeText(guard->c_str());
+    Require(restored >= 14 && restored <= 100, "the size an interrupt restores is in 14..100");
+  }
+  const bool lock_timed_out = fake.mutex_status == 0 && fake.wait_result == 0x102;
+  if (icon_open == 0 && lock_timed_out) {
+    Require(fake.icon_stores.empty(), "nothing stored while another run holds the size");
+  } else if (icon_open == 0) {
     Require(fake.icon_stores.size() == 2, "two stores of the icon size");
     Require(fake.icon_stores[0] == "0", "the first store is \"0\"");
     const std::int32_t stored = ConvertSizeText(fake.icon_stores[1].c_str());
