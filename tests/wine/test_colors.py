@@ -1,7 +1,8 @@
 """The colour step on the real registry and the real SetSysColors."""
 
 from model import colour_run
-from winetools import COLOR_NAMES
+from test_icon_metrics import stored_text
+from winetools import BANNER, COLOR_NAMES
 
 # Texts that Wine's own reading of the scheme takes differently, so a colour
 # read back after the run can only have come from the program.
@@ -17,15 +18,31 @@ def as_values(texts):
     return [None if t is None else (1, t.encode()) for t in texts]
 
 
-def test_scheme_is_applied_as_parsed(wine):
-    wine.set_scheme(SCHEME)
-    run = wine.run_plenvor()
-    assert run.status == 0
+def assert_scheme_applied(wine):
     _, expected = colour_run(as_values(SCHEME))
     after = wine.sys_colors()
     # Only the low 24 bits of a system colour survive between processes.
     assert {e: after[e] & 0xFFFFFF for e in expected} == \
         {e: c & 0xFFFFFF for e, c in expected.items()}
+
+
+def test_scheme_is_applied_as_parsed(wine):
+    wine.set_scheme(SCHEME)
+    run = wine.run_plenvor()
+    assert run.status == 0
+    assert_scheme_applied(wine)
+
+
+def test_a_visible_window_that_never_answers_does_not_hold_the_run(wine):
+    # It holds the colour change for good; the run gives up on it and says so.
+    wine.set_icon_size(b"48")
+    wine.set_scheme(SCHEME)
+    with wine.hung_window(visible=True):
+        run = wine.run_plenvor(timeout=90)
+    print(f"run with a visible hung window took {run.seconds:.1f} s")
+    assert (run.status, run.stdout) == (3, BANNER)
+    assert_scheme_applied(wine)
+    assert stored_text(wine.icon_size()) == b"48"
 
 
 def test_rows_read_in_table_order_then_one_set_sys_colors(wine):

@@ -153,22 +153,31 @@ class Wine:
     def path(self, name):
         return os.path.join(self.dir, name)
 
-    def run_plenvor(self, args=(), relay=False, timeout=120):
-        """Runs the program with stdout and stderr going to files: a pipe on
-        stderr was seen to spoil the colours a run applied."""
-        out, err = self.path("stdout"), self.path("stderr")
+    def start_plenvor(self, args=(), relay=False, name="run"):
+        """Starts the program with stdout and stderr going to files NAME.stdout
+        and NAME.stderr: a pipe on stderr was seen to spoil the colours a run
+        applied."""
         env = dict(self.env)
         if relay:
             env["WINEDEBUG"] = "+relay"
+        with open(self.path(name + ".stdout"), "wb") as o, \
+                open(self.path(name + ".stderr"), "wb") as e:
+            return subprocess.Popen(["wine", self.exe, *args], env=env, stdout=o, stderr=e,
+                                    stdin=subprocess.DEVNULL)
+
+    def finish_plenvor(self, proc, relay=False, name="run", timeout=120):
         start = time.monotonic()
-        with open(out, "wb") as o, open(err, "wb") as e:
-            status = subprocess.run(["wine", self.exe, *args], env=env, stdout=o, stderr=e,
-                                    stdin=subprocess.DEVNULL, timeout=timeout).returncode
-        seconds = time.monotonic() - start
-        with open(out, "rb") as o:
+        status = proc.wait(timeout=timeout)
+        with open(self.path(name + ".stdout"), "rb") as o:
             stdout = o.read()
-        trace = own_calls(err, self.exe) if relay else None
-        return Run(status, stdout, trace, seconds)
+        trace = own_calls(self.path(name + ".stderr"), self.exe) if relay else None
+        return Run(status, stdout, trace, time.monotonic() - start)
+
+    def run_plenvor(self, args=(), relay=False, timeout=120):
+        start = time.monotonic()
+        run = self.finish_plenvor(self.start_plenvor(args, relay), relay, timeout=timeout)
+        run.seconds = time.monotonic() - start
+        return run
 
     def reg(self, *commands):
         """Runs helper registry commands (tuples of fields); one answer each."""
@@ -262,6 +271,8 @@ class Wine:
             yield lines
 
     @contextmanager
-    def hung_window(self):
-        with self._window("hang"):
+    def hung_window(self, visible=False):
+        """A top-level window that never answers. A visible one also holds
+        the colour change, which repaints every visible window."""
+        with self._window("hang-visible" if visible else "hang"):
             yield

@@ -11,6 +11,7 @@
 //       version PATH                  print the version resource's strings
 //   plenvor_helper listen LOG READY STOP   log broadcasts until STOP exists
 //   plenvor_helper hang READY STOP         a hidden window that never answers
+//   plenvor_helper hang-visible READY STOP a visible one
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -199,15 +200,16 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wparam, LPARAM l
   }
 }
 
-HWND MakeWindow(const char* name, WNDPROC proc) {
+HWND MakeWindow(const char* name, WNDPROC proc, bool visible = false) {
   WNDCLASSA window_class = {};
   window_class.lpfnWndProc = proc;
   window_class.hInstance = GetModuleHandleA(nullptr);
   window_class.lpszClassName = name;
   RegisterClassA(&window_class);
-  // Hidden: a visible window that stops answering would block the colour change.
-  return CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                         window_class.hInstance, nullptr);
+  // Hidden unless asked: a visible window that stops answering blocks the
+  // colour change.
+  return CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), 0, 0, 100,
+                         100, nullptr, nullptr, window_class.hInstance, nullptr);
 }
 
 int Listen(const char* log_path, const char* ready, const char* stop) {
@@ -226,8 +228,11 @@ int Listen(const char* log_path, const char* ready, const char* stop) {
   return 0;
 }
 
-int Hang(const char* ready, const char* stop) {
-  MakeWindow("PlenvorHung", DefWindowProcA);
+int Hang(const char* ready, const char* stop, bool visible) {
+  HWND window = MakeWindow("PlenvorHung", DefWindowProcA, visible);
+  // Drain what showing the window queued, then never read a message again.
+  MSG msg;
+  while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
   Touch(ready);
   while (!FileExists(stop)) Sleep(50);  // never reads its messages
   return 0;
@@ -239,7 +244,9 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "reg") return RegistryCommands();
   if (mode == "listen" && argc == 5) return Listen(argv[2], argv[3], argv[4]);
-  if (mode == "hang" && argc == 4) return Hang(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: plenvor_helper reg | listen LOG READY STOP | hang READY STOP\n");
+  if (mode == "hang" && argc == 4) return Hang(argv[2], argv[3], false);
+  if (mode == "hang-visible" && argc == 4) return Hang(argv[2], argv[3], true);
+  std::fprintf(stderr,
+               "usage: plenvor_helper reg | listen LOG READY STOP | hang[-visible] READY STOP\n");
   return 2;
 }
