@@ -153,7 +153,7 @@ class Wine:
     def path(self, name):
         return os.path.join(self.dir, name)
 
-    def start_plenvor(self, args=(), relay=False, name="run"):
+    def start_plenvor(self, args=(), relay=False, name="run", exe=None):
         """Starts the program with stdout and stderr going to files NAME.stdout
         and NAME.stderr: a pipe on stderr was seen to spoil the colours a run
         applied."""
@@ -162,8 +162,8 @@ class Wine:
             env["WINEDEBUG"] = "+relay"
         with open(self.path(name + ".stdout"), "wb") as o, \
                 open(self.path(name + ".stderr"), "wb") as e:
-            return subprocess.Popen(["wine", self.exe, *args], env=env, stdout=o, stderr=e,
-                                    stdin=subprocess.DEVNULL)
+            return subprocess.Popen(["wine", exe or self.exe, *args], env=env, stdout=o,
+                                    stderr=e, stdin=subprocess.DEVNULL)
 
     def finish_plenvor(self, proc, relay=False, name="run", timeout=120):
         start = time.monotonic()
@@ -173,9 +173,10 @@ class Wine:
         trace = own_calls(self.path(name + ".stderr"), self.exe) if relay else None
         return Run(status, stdout, trace, time.monotonic() - start)
 
-    def run_plenvor(self, args=(), relay=False, timeout=120):
+    def run_plenvor(self, args=(), relay=False, timeout=120, exe=None):
         start = time.monotonic()
-        run = self.finish_plenvor(self.start_plenvor(args, relay), relay, timeout=timeout)
+        run = self.finish_plenvor(self.start_plenvor(args, relay, exe=exe), relay,
+                                  timeout=timeout)
         run.seconds = time.monotonic() - start
         return run
 
