@@ -34,6 +34,34 @@ def text_of(raw):
     return "(missing)" if raw is None else shown(raw[1])
 
 
+PICTURE = os.path.join(ROOT, "build", "demo", "plenvor-colours.png")
+
+
+def grab_sample(wine):
+    """The sample window, drawn by Wine in the system colours of the moment."""
+    with wine.sample_window() as (window, _):
+        return wine.grab(window)
+
+
+def side_by_side(before, after, path):
+    from PIL import Image, ImageDraw, ImageFont
+    try:
+        font = ImageFont.truetype("DejaVuSans-Bold.ttf", 18)
+    except OSError:
+        font = ImageFont.load_default()
+    gap, band = 24, 40
+    picture = Image.new("RGB", (before.width + gap + after.width,
+                                band + max(before.height, after.height)), "white")
+    draw = ImageDraw.Draw(picture)
+    for x, image, label in ((0, before, "Before: the desktop's colours"),
+                            (before.width + gap, after,
+                             "After plenvor.exe: the stored scheme applied")):
+        draw.text((x + 4, 10), label, fill="black", font=font)
+        picture.paste(image, (x, band))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    picture.save(path, optimize=True)
+
+
 def main():
     wine = Wine(os.path.join(ROOT, "build/mingw-i686/plenvor.exe"),
                 os.path.join(ROOT, "build/mingw-i686/plenvor_helper.exe"))
@@ -42,6 +70,7 @@ def main():
         wine.start()
         wine.set_icon_size(SAMPLE_ICON_SIZE)
         colors_before = wine.sys_colors()
+        picture_before = grab_sample(wine)
         wine.set_scheme(SAMPLE_SCHEME)
         size_before = wine.icon_size()
 
@@ -51,6 +80,9 @@ def main():
 
         size_after = wine.icon_size()
         colors_after = wine.sys_colors()
+        # Under Wine a window already open keeps the colours it started with:
+        # the "after" picture is of a window opened after the run.
+        side_by_side(picture_before, grab_sample(wine), PICTURE)
 
         print("\n== What plenvor.exe printed ==")
         sys.stdout.write(run.stdout.decode("latin-1").replace("\r\n", "\n"))
@@ -73,6 +105,7 @@ def main():
                 print(f"  WM_SETTINGCHANGE wParam=0x{parts[1]}  \"Shell Icon Size\" then: {seen}")
             else:
                 print("  WM_SYSCOLORCHANGE")
+        print(f"\n== The sample window before and after, as Wine drew it: {PICTURE} ==")
     finally:
         wine.stop()
         print("\nThe throwaway prefix was removed.")

@@ -1,5 +1,7 @@
 """The colour step on the real registry and the real SetSysColors."""
 
+import os
+
 from model import colour_run
 from test_icon_metrics import stored_text
 from winetools import BANNER, COLOR_NAMES
@@ -75,3 +77,29 @@ def test_row_without_a_value_keeps_its_colour(wine):
             assert after[element] == before[element], COLOR_NAMES[element]
         else:
             assert after[element] & 0xFFFFFF == 0x21160B, COLOR_NAMES[element]
+
+
+def test_swatches_drawn_after_a_run_show_the_colours_as_parsed(wine):
+    # Red in octal and green in hexadecimal, which Wine's own loading of the
+    # scheme reads differently: a swatch in the parsed colour can only have
+    # come from the program.
+    scheme = [f"0{8 + 9 * e:o} 0x{16 + 9 * e:x} {250 - 9 * e}" for e in range(25)]
+    wine.set_scheme(scheme)
+    wines_own = wine.sys_colors()
+    wine.run_plenvor()
+    _, expected = colour_run(as_values(scheme))
+    with wine.sample_window() as (window, swatches):
+        shot = wine.grab(window)
+    wrong = {}
+    for element, (left, top, right, bottom) in swatches.items():
+        colour = expected[element] & 0xFFFFFF
+        assert wines_own[element] & 0xFFFFFF != colour, COLOR_NAMES[element]
+        want = (colour & 0xFF, (colour >> 8) & 0xFF, colour >> 16)
+        box = (left - window[0], top - window[1], right - window[0], bottom - window[1])
+        seen = {rgb for _, rgb in shot.crop(box).getcolors(maxcolors=1 << 16)}
+        if seen != {want}:
+            wrong[COLOR_NAMES[element]] = (want, sorted(seen)[:3])
+    if wrong:
+        path = os.path.join(os.environ.get("PLENVOR_BUILD", wine.dir), "swatches-grab.png")
+        shot.save(path)
+        raise AssertionError(f"swatches in the wrong colour (grab: {path}): {wrong}")

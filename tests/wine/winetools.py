@@ -139,6 +139,10 @@ class Wine:
         subprocess.run(["wineserver", "-p"], env=self.env, check=True)
         subprocess.run(["wineboot", "-i"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        # No window manager runs on the display: Wine then draws the captions
+        # itself, in the system colours.
+        self.apply([("set", "HKCU", r"Software\Wine\X11 Driver", "Decorated", REG_SZ,
+                     b"N".hex())])
 
     def stop(self):
         try:
@@ -270,6 +274,30 @@ class Wine:
                 with open(log) as f:
                     return f.read().splitlines()
             yield lines
+
+    @contextmanager
+    def sample_window(self):
+        """A visible window that Wine's user32 draws in the system colours,
+        with a swatch of each display element. Yields (window box, {element:
+        swatch box}) in screen pixels, boxes as (left, top, right, bottom)."""
+        layout = self.path("sample.layout")
+        with self._window("sample", layout):
+            window, swatches = None, {}
+            with open(layout) as f:
+                for line in f:
+                    fields = line.split()
+                    box = tuple(int(v) for v in fields[-4:])
+                    if fields[0] == "window":
+                        window = box
+                    else:
+                        swatches[int(fields[1])] = box
+            time.sleep(0.5)  # let the X server finish what the window drew
+            yield window, swatches
+
+    def grab(self, box):
+        """The screen's pixels inside box, as a Pillow image."""
+        from PIL import ImageGrab  # only the picture tests and the demo need Pillow
+        return ImageGrab.grab(bbox=box, xdisplay=self.env["DISPLAY"]).convert("RGB")
 
     @contextmanager
     def hung_window(self, visible=False):

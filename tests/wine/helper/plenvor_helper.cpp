@@ -12,6 +12,8 @@
 //   plenvor_helper listen LOG READY STOP   log broadcasts until STOP exists
 //   plenvor_helper hang READY STOP         a hidden window that never answers
 //   plenvor_helper hang-visible READY STOP a visible one
+//   plenvor_helper sample LAYOUT READY STOP  a window drawn in the system colours, with a
+//                                          swatch of each; LAYOUT gets their screen places
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -174,6 +176,32 @@ void Touch(const char* path) {
 FILE* listen_log = nullptr;
 const char* stop_file = nullptr;
 
+// What the helper's answering windows share: a timer that ends them once the
+// stop file exists.
+LRESULT StoppableWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_TIMER:
+      if (FileExists(stop_file)) DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(window, message, wparam, lparam);
+  }
+}
+
+// Marks the window ready, then answers its messages until it is stopped.
+void AnswerUntilStopped(HWND window, const char* ready) {
+  SetTimer(window, 1, 50, nullptr);
+  Touch(ready);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
 LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_SETTINGCHANGE: {
@@ -189,14 +217,8 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wparam, LPARAM l
       std::fprintf(listen_log, "syscolorchange\n");
       std::fflush(listen_log);
       return 0;
-    case WM_TIMER:
-      if (FileExists(stop_file)) DestroyWindow(window);
-      return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
     default:
-      return DefWindowProcA(window, message, wparam, lparam);
+      return StoppableWindowProc(window, message, wparam, lparam);
   }
 }
 
@@ -217,13 +239,7 @@ int Listen(const char* log_path, const char* ready, const char* stop) {
   if (listen_log == nullptr) return 2;
   stop_file = stop;
   HWND window = MakeWindow("PlenvorListener", ListenerProc);
-  SetTimer(window, 1, 50, nullptr);
-  Touch(ready);
-  MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
+  AnswerUntilStopped(window, ready);
   std::fclose(listen_log);
   return 0;
 }
@@ -238,6 +254,103 @@ int Hang(const char* ready, const char* stop, bool visible) {
   return 0;
 }
 
+// The sample window: a caption, a menu bar, a push button, a scroll bar, a
+// list with a selected line, and a swatch of each of the 25 display elements
+// filled with its system-colour brush, all drawn by Wine's own user32.
+constexpr const char* kElementNames[25] = {
+    "Scrollbar",     "Background",     "ActiveTitle",  "InactiveTitle", "Menu",
+    "Window",        "WindowFrame",    "MenuText",     "WindowText",    "TitleText",
+    "ActiveBorder",  "InactiveBorder", "AppWorkspace", "Hilight",       "HilightText",
+    "ButtonFace",    "ButtonShadow",   "GrayText",     "ButtonText",    "InactiveTitleText",
+    "ButtonHilight", "ButtonDkShadow", "ButtonLight",  "InfoText",      "InfoWindow"};
+constexpr int kSwatchTop = 120, kSwatchWidth = 160, kSwatchHeight = 22, kLabelHeight = 16;
+
+RECT SwatchRect(int element) {
+  const int column = element % 5, row = element / 5;
+  const int left = 8 + column * (kSwatchWidth + 8);
+  const int top = kSwatchTop + row * (kSwatchHeight + kLabelHeight + 6) + kLabelHeight;
+  return RECT{left, top, left + kSwatchWidth, top + kSwatchHeight};
+}
+
+LRESULT CALLBACK SampleProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(window, &paint);
+      SetBkMode(dc, TRANSPARENT);
+      SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+      for (int element = 0; element < 25; ++element) {
+        RECT swatch = SwatchRect(element);
+        FillRect(dc, &swatch, GetSysColorBrush(element));
+        FrameRect(dc, &swatch, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        RECT label = {swatch.left, swatch.top - kLabelHeight, swatch.right, swatch.top};
+        char text[32];
+        std::snprintf(text, sizeof text, "%d %s", element, kElementNames[element]);
+        DrawTextA(dc, text, -1, &label, DT_LEFT | DT_SINGLELINE | DT_VCENTER);
+      }
+      EndPaint(window, &paint);
+      return 0;
+    }
+    default:
+      return StoppableWindowProc(window, message, wparam, lparam);
+  }
+}
+
+// Writes "window L T R B" and "swatch I L T R B" lines (screen coordinates,
+// right and bottom exclusive, the swatch's black frame left out).
+void WriteLayout(HWND window, const char* path) {
+  FILE* out = std::fopen(path, "w");
+  if (out == nullptr) return;
+  RECT frame;
+  GetWindowRect(window, &frame);
+  std::fprintf(out, "window %ld %ld %ld %ld\n", frame.left, frame.top, frame.right, frame.bottom);
+  for (int element = 0; element < 25; ++element) {
+    RECT swatch = SwatchRect(element);
+    POINT corners[2] = {{swatch.left + 1, swatch.top + 1}, {swatch.right - 1, swatch.bottom - 1}};
+    ClientToScreen(window, &corners[0]);
+    ClientToScreen(window, &corners[1]);
+    std::fprintf(out, "swatch %d %ld %ld %ld %ld\n", element, corners[0].x, corners[0].y,
+                 corners[1].x, corners[1].y);
+  }
+  std::fclose(out);
+}
+
+int Sample(const char* layout, const char* ready, const char* stop) {
+  stop_file = stop;
+  WNDCLASSA window_class = {};
+  window_class.lpfnWndProc = SampleProc;
+  window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  window_class.lpszClassName = "PlenvorSample";
+  RegisterClassA(&window_class);
+  HMENU menu = CreateMenu();
+  AppendMenuA(menu, MF_STRING, 1, "&File");
+  AppendMenuA(menu, MF_STRING, 2, "&Edit");
+  AppendMenuA(menu, MF_STRING, 3, "&View");
+  AppendMenuA(menu, MF_STRING | MF_GRAYED, 4, "&Help");
+  HWND window =
+      CreateWindowExA(0, "PlenvorSample", "Plenvor sample window", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                      16, 16, 860, 400, nullptr, menu, window_class.hInstance, nullptr);
+  CreateWindowExA(0, "BUTTON", "Push button", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 8, 8, 120, 28,
+                  window, nullptr, window_class.hInstance, nullptr);
+  CreateWindowExA(0, "SCROLLBAR", "", WS_CHILD | WS_VISIBLE | SBS_HORZ, 8, 48, 250, 18, window,
+                  nullptr, window_class.hInstance, nullptr);
+  CreateWindowExA(0, "EDIT", "Edit control", WS_CHILD | WS_VISIBLE | WS_BORDER, 8, 76, 250, 24,
+                  window, nullptr, window_class.hInstance, nullptr);
+  HWND list = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL,
+                              280, 8, 240, 96, window, nullptr, window_class.hInstance, nullptr);
+  for (const char* line : {"A line", "The selected line", "Another line", "One more line",
+                           "And the last line", "Below the fold"}) {
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+  }
+  SendMessageA(list, LB_SETCURSEL, 1, 0);
+  SetFocus(list);
+  UpdateWindow(window);
+  WriteLayout(window, layout);
+  AnswerUntilStopped(window, ready);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -246,7 +359,9 @@ int main(int argc, char** argv) {
   if (mode == "listen" && argc == 5) return Listen(argv[2], argv[3], argv[4]);
   if (mode == "hang" && argc == 4) return Hang(argv[2], argv[3], false);
   if (mode == "hang-visible" && argc == 4) return Hang(argv[2], argv[3], true);
+  if (mode == "sample" && argc == 5) return Sample(argv[2], argv[3], argv[4]);
   std::fprintf(stderr,
-               "usage: plenvor_helper reg | listen LOG READY STOP | hang[-visible] READY STOP\n");
+               "usage: plenvor_helper reg | listen LOG READY STOP | hang[-visible] READY STOP"
+               " | sample LAYOUT READY STOP\n");
   return 2;
 }
