@@ -35,8 +35,10 @@ BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
   ::RegSetValueExA(guard.key, guard.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(guard.text),
                    guard.length);
   // Still holding the lock: a store the run tries after this one never
-  // happens.
-  ::ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  // happens. Ended at once, without the DLL detach that ExitProcess would run
+  // while the run's own thread is stopped wherever it stood.
+  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  return TRUE;
 }
 
 // One colour change, copied off the caller's stack: the call may still be

@@ -94,8 +94,10 @@ def test_a_hung_window_does_not_hold_the_run_and_an_interrupt_restores_the_size(
     print(f"run with a hung window took {run.seconds:.1f} s; "
           f"an interrupted one ended {after_signal:.1f} s after Ctrl-C")
     left = stored_text(wine.icon_size())
-    # STATUS_CONTROL_C_EXIT, of which Wine passes on the low byte.
-    assert (status & 0xFF, left) == (0x3A, b"48"), f"status {status}, stored {left!r}"
+    # STATUS_CONTROL_C_EXIT, of which Wine passes on the low byte; now and
+    # then Wine's server ends a process that is slow to go with SIGKILL.
+    assert status & 0xFF == 0x3A or status == -signal.SIGKILL, f"status {status}"
+    assert left == b"48"
     assert after_signal < run.seconds / 2
 
 
