@@ -97,12 +97,6 @@ TEST_F(RefreshIconMetricsTest, BroadcastsWhileZeroThenAfterTheSizeIsBack) {
   EXPECT_EQ(fake.guard_at_broadcast, (std::vector<std::optional<std::string>>{"48", {}}));
 }
 
-TEST_F(RefreshIconMetricsTest, AnInterruptRestoresTheValidatedSizeNotTheStoredOne) {
-  PutIconSize("0x30");
-  Run();
-  EXPECT_EQ(fake.guard_at_broadcast, (std::vector<std::optional<std::string>>{"32", {}}));
-}
-
 struct LockCase {
   const char* name;
   std::int32_t create;  // result of creating the mutex
