@@ -18,11 +18,28 @@ constexpr const char* kBanner[] = {
     " \n",
 };
 
+// Whether the requests broadcast, and how, is not documented; whatever they
+// do is bounded.
+constexpr std::uint32_t kSystemParameterBoundMs = 5000;
+
+// The lowest non-zero status is the one that says most about the run.
+int Combine(int a, int b) {
+  if (a == kExitDone) {
+    return b;
+  }
+  return b == kExitDone || a < b ? a : b;
+}
+
 }  // namespace
 
-void ReloadCursorsAndWallpaper(PlatformOps& ops) {
-  ops.ApplySystemParameter(win::SPI_SETCURSORS, 0, nullptr, win::SPIF_SENDWININICHANGE);
-  ops.ApplySystemParameter(win::SPI_SETDESKWALLPAPER, 0, nullptr, win::SPIF_SENDWININICHANGE);
+StepOutcome ReloadCursorsAndWallpaper(PlatformOps& ops) {
+  const bool cursors = ops.ApplySystemParameter(win::SPI_SETCURSORS, 0, nullptr,
+                                                win::SPIF_SENDWININICHANGE,
+                                                kSystemParameterBoundMs) == win::WAIT_OBJECT_0;
+  const bool wallpaper = ops.ApplySystemParameter(win::SPI_SETDESKWALLPAPER, 0, nullptr,
+                                                  win::SPIF_SENDWININICHANGE,
+                                                  kSystemParameterBoundMs) == win::WAIT_OBJECT_0;
+  return cursors && wallpaper ? StepOutcome::kCompleted : StepOutcome::kChangeUnconfirmed;
 }
 
 int RunRefresh(PlatformOps& ops) {
@@ -31,13 +48,9 @@ int RunRefresh(PlatformOps& ops) {
   }
   ValueBuffer buffer;
   const auto icons = static_cast<int>(RefreshIconMetrics(ops, buffer));
-  ReloadCursorsAndWallpaper(ops);
+  const auto reloads = static_cast<int>(ReloadCursorsAndWallpaper(ops));
   const auto colors = static_cast<int>(ReloadSystemColors(ops, buffer));
-  // The lowest non-zero status is the one that says most about the run.
-  if (icons == kExitDone) {
-    return colors;
-  }
-  return colors == kExitDone || icons < colors ? icons : colors;
+  return Combine(Combine(icons, reloads), colors);
 }
 
 }  // namespace plenvor

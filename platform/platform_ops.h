@@ -43,30 +43,35 @@ class PlatformOps {
   // RegCloseKey. Returns a Win32 status.
   virtual std::int32_t CloseKey(RegKey key) = 0;
 
+  // The calls below wait on other programs' windows, any of which may be slow
+  // or stopped. Each runs on a worker thread and is waited for at most
+  // bound_ms as a whole. Each returns WAIT_OBJECT_0 (0) when the call returned
+  // in time (its own result is not reported) and WAIT_TIMEOUT (0x102) when it
+  // is still running; it then ends with the process.
+
   // SendMessageTimeoutA to HWND_BROADCAST: synchronous for every top-level
   // window that answers; a window that does not answer within timeout_ms (or
-  // is hung, with SMTO_ABORTIFHUNG in flags) is skipped. Returns non-zero on
-  // success.
-  virtual std::int32_t BroadcastMessage(std::uint32_t message, std::uint32_t wparam,
-                                        std::int32_t lparam, std::uint32_t flags,
-                                        std::uint32_t timeout_ms) = 0;
+  // is hung, with SMTO_ABORTIFHUNG in flags) is skipped, and each window may
+  // use its full timeout_ms, one after another.
+  virtual std::uint32_t BroadcastMessage(std::uint32_t message, std::uint32_t wparam,
+                                         std::int32_t lparam, std::uint32_t flags,
+                                         std::uint32_t timeout_ms, std::uint32_t bound_ms) = 0;
 
-  // SystemParametersInfoA. Returns non-zero on success.
-  virtual std::int32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
-                                            std::uint32_t flags) = 0;
+  // SystemParametersInfoA. `data` must stay valid until the process ends,
+  // since the call may outlive the wait.
+  virtual std::uint32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
+                                             std::uint32_t flags, std::uint32_t bound_ms) = 0;
 
-  // SetSysColors: elements[i] takes colors[i], all in one change. The call is
-  // waited for at most timeout_ms, since it repaints every visible window and
-  // one that has stopped answering can hold it for good. Returns
-  // WAIT_OBJECT_0 (0) when the call returned in time (its own result is not
-  // reported), WAIT_TIMEOUT (0x102) when it is still running; it then ends
-  // with the process.
+  // SetSysColors: elements[i] takes colors[i], all in one change. It
+  // repaints every visible window, and one that has stopped answering can
+  // hold it for good. The lists are copied.
   virtual std::uint32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
-                                     const std::uint32_t* colors, std::uint32_t timeout_ms) = 0;
+                                     const std::uint32_t* colors, std::uint32_t bound_ms) = 0;
 
-  // CreateMutexA, not owned, under a name that may start with "Global\".
-  // Returns a Win32 status (an existing mutex of that name is success); on 0,
-  // *mutex is a handle the caller must close.
+  // CreateMutexA, not owned, under a name that may start with "Global\". A
+  // mutex it creates gives SYSTEM and the Administrators group full access and
+  // no one else anything. Returns a Win32 status (an existing mutex of that
+  // name is success); on 0, *mutex is a handle the caller must close.
   virtual std::int32_t CreateNamedMutex(const char* name, Handle* mutex) = 0;
 
   // WaitForSingleObject. Returns WAIT_OBJECT_0 (0) or WAIT_ABANDONED (0x80,
@@ -81,9 +86,9 @@ class PlatformOps {
   virtual std::int32_t CloseHandle(Handle object) = 0;
 
   // Until disarmed, a console control event (Ctrl-C, Ctrl-Break, the console
-  // closing, logoff, shutdown) stores text as REG_SZ value `name` of `key`
-  // (its length in bytes, no NUL) and ends the process with
-  // STATUS_CONTROL_C_EXIT. That store waits for any SetValue in progress and
+  // closing) or the end of the session (logoff, shutdown) stores text as
+  // REG_SZ value `name` of `key` (its length in bytes, no NUL) and ends the
+  // process with STATUS_CONTROL_C_EXIT. That store waits for any SetValue in progress and
   // is the last one: no SetValue made after it takes effect. The text is
   // copied.
   virtual void ArmInterruptGuard(RegKey key, const char* name, const char* text) = 0;

@@ -1,7 +1,6 @@
 #include "platform/windows_platform_ops.h"
 
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "platform/windows_interrupt_guard.h"
 
 namespace plenvor {
 namespace {
@@ -13,50 +12,119 @@ HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
 // NOLINTNEXTLINE(performance-no-int-to-ptr)
 HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// The console handler runs on a thread of its own, so what it needs lives
-// here. `lock` is held around every store, so that the handler's store can
-// neither overlap one of the run's nor be followed by one.
-struct InterruptGuard {
-  CRITICAL_SECTION lock;
-  bool armed;
-  HKEY key;
-  const char* name;
-  char text[81];
-  DWORD length;
+// A call that waits on other programs' windows, run on a worker thread. It
+// lives on the heap, off the caller's stack: the call may still be running
+// after the caller has given up on it and returned. `run` makes the call.
+struct BoundedCall {
+  void (*run)(const BoundedCall* call);
 };
-InterruptGuard guard;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
-BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
-  ::EnterCriticalSection(&guard.lock);
-  if (!guard.armed) {
-    ::LeaveCriticalSection(&guard.lock);
-    return FALSE;  // the usual effect: the next handler ends the process
-  }
-  ::RegSetValueExA(guard.key, guard.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(guard.text),
-                   guard.length);
-  // Still holding the lock: a store the run tries after this one never
-  // happens. Ended at once, without the DLL detach that ExitProcess would run
-  // while the run's own thread is stopped wherever it stood.
-  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
-  return TRUE;
+DWORD WINAPI RunOnWorker(void* param) {
+  const auto* call = static_cast<const BoundedCall*>(param);
+  call->run(call);
+  return 0;
 }
 
-// One colour change, copied off the caller's stack: the call may still be
-// running after the caller has given up on it and returned.
-struct ColorChange {
+// A zeroed block for a call of type T with `extra` bytes after it, or null.
+template <typename T>
+T* NewCall(SIZE_T extra = 0) {
+  return static_cast<T*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(T) + extra));
+}
+
+// Runs `call` (from NewCall) and waits for it at most bound_ms. The block is
+// freed here only once the call has returned; a call still running keeps it
+// until the process ends.
+std::uint32_t RunBounded(BoundedCall* call, DWORD bound_ms) {
+  HANDLE worker = ::CreateThread(nullptr, 0, RunOnWorker, call, 0, nullptr);
+  if (worker == nullptr) {
+    call->run(call);
+    ::HeapFree(::GetProcessHeap(), 0, call);
+    return WAIT_OBJECT_0;
+  }
+  const DWORD wait = ::WaitForSingleObject(worker, bound_ms);
+  ::CloseHandle(worker);
+  if (wait != WAIT_OBJECT_0) {
+    return WAIT_TIMEOUT;
+  }
+  ::HeapFree(::GetProcessHeap(), 0, call);
+  return WAIT_OBJECT_0;
+}
+
+struct Broadcast : BoundedCall {
+  UINT message;
+  WPARAM wparam;
+  LPARAM lparam;
+  UINT flags;
+  UINT timeout_ms;
+};
+
+void SendBroadcast(const BoundedCall* call) {
+  const auto* b = static_cast<const Broadcast*>(call);
+  DWORD_PTR result = 0;
+  ::SendMessageTimeoutA(HWND_BROADCAST, b->message, b->wparam, b->lparam, b->flags, b->timeout_ms,
+                        &result);
+}
+
+struct SystemParameter : BoundedCall {
+  UINT action;
+  UINT param;
+  void* data;
+  UINT flags;
+};
+
+void ApplyParameter(const BoundedCall* call) {
+  const auto* p = static_cast<const SystemParameter*>(call);
+  ::SystemParametersInfoA(p->action, p->param, p->data, p->flags);
+}
+
+// The lists follow the block.
+struct ColorChange : BoundedCall {
   int count;
   INT* elements;
   COLORREF* colors;
 };
 
-DWORD WINAPI ApplyColorChange(void* param) {
-  const auto* change = static_cast<const ColorChange*>(param);
-  return ::SetSysColors(change->count, change->elements, change->colors) != FALSE ? 1 : 0;
+void ApplyColorChange(const BoundedCall* call) {
+  const auto* change = static_cast<const ColorChange*>(call);
+  ::SetSysColors(change->count, change->elements, change->colors);
+}
+
+// SYSTEM and the Administrators group, full access; no one else anything.
+// The SIDs and the list live as long as the process, as the descriptor
+// points at them. False when the descriptor could not be built.
+bool MakeLockSecurity(SECURITY_ATTRIBUTES& attributes) {
+  static SECURITY_DESCRIPTOR descriptor;
+  // Room for the list and two ACEs with SIDs of at most two sub-authorities.
+  static DWORD acl_space[32];
+  static DWORD system_sid[4];
+  static DWORD admins_sid[4];
+  SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+  PSID system = system_sid;
+  PSID admins = admins_sid;
+  auto* acl = reinterpret_cast<PACL>(acl_space);
+  if (::InitializeSid(system, &nt_authority, 1) == FALSE ||
+      ::InitializeSid(admins, &nt_authority, 2) == FALSE) {
+    return false;
+  }
+  *::GetSidSubAuthority(system, 0) = SECURITY_LOCAL_SYSTEM_RID;
+  *::GetSidSubAuthority(admins, 0) = SECURITY_BUILTIN_DOMAIN_RID;
+  *::GetSidSubAuthority(admins, 1) = DOMAIN_ALIAS_RID_ADMINS;
+  if (::InitializeAcl(acl, sizeof acl_space, ACL_REVISION) == FALSE ||
+      ::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, system) == FALSE ||
+      ::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, admins) == FALSE ||
+      ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) == FALSE ||
+      ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) == FALSE) {
+    return false;
+  }
+  attributes.nLength = sizeof attributes;
+  attributes.lpSecurityDescriptor = &descriptor;
+  attributes.bInheritHandle = FALSE;
+  return true;
 }
 
 }  // namespace
 
-WindowsPlatformOps::WindowsPlatformOps() { ::InitializeCriticalSection(&guard.lock); }
+WindowsPlatformOps::WindowsPlatformOps() { interrupt_guard::Initialize(); }
 
 std::int32_t WindowsPlatformOps::OpenKey(RegKey root, const char* subkey, std::uint32_t options,
                                          std::uint32_t access, RegKey* key) {
@@ -79,39 +147,58 @@ std::int32_t WindowsPlatformOps::QueryValue(RegKey key, const char* name, std::u
 
 std::int32_t WindowsPlatformOps::SetValue(RegKey key, const char* name, std::uint32_t type,
                                           const std::uint8_t* data, std::uint32_t count) {
-  ::EnterCriticalSection(&guard.lock);
-  const LONG status = ::RegSetValueExA(ToHkey(key), name, 0, type, data, count);
-  ::LeaveCriticalSection(&guard.lock);
-  return status;
+  return interrupt_guard::SetValue(ToHkey(key), name, type, data, count);
 }
 
 std::int32_t WindowsPlatformOps::CloseKey(RegKey key) { return ::RegCloseKey(ToHkey(key)); }
 
-std::int32_t WindowsPlatformOps::BroadcastMessage(std::uint32_t message, std::uint32_t wparam,
-                                                  std::int32_t lparam, std::uint32_t flags,
-                                                  std::uint32_t timeout_ms) {
-  DWORD_PTR result = 0;
-  return static_cast<std::int32_t>(
-      ::SendMessageTimeoutA(HWND_BROADCAST, message, wparam, lparam, flags, timeout_ms, &result));
+std::uint32_t WindowsPlatformOps::BroadcastMessage(std::uint32_t message, std::uint32_t wparam,
+                                                   std::int32_t lparam, std::uint32_t flags,
+                                                   std::uint32_t timeout_ms,
+                                                   std::uint32_t bound_ms) {
+  auto* call = NewCall<Broadcast>();
+  if (call == nullptr) {
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutA(HWND_BROADCAST, message, wparam, lparam, flags, timeout_ms, &result);
+    return WAIT_OBJECT_0;
+  }
+  call->run = SendBroadcast;
+  call->message = message;
+  call->wparam = wparam;
+  call->lparam = lparam;
+  call->flags = flags;
+  call->timeout_ms = timeout_ms;
+  return RunBounded(call, bound_ms);
 }
 
-std::int32_t WindowsPlatformOps::ApplySystemParameter(std::uint32_t action, std::uint32_t param,
-                                                      void* data, std::uint32_t flags) {
-  return ::SystemParametersInfoA(action, param, data, flags);
+std::uint32_t WindowsPlatformOps::ApplySystemParameter(std::uint32_t action, std::uint32_t param,
+                                                       void* data, std::uint32_t flags,
+                                                       std::uint32_t bound_ms) {
+  auto* call = NewCall<SystemParameter>();
+  if (call == nullptr) {
+    ::SystemParametersInfoA(action, param, data, flags);
+    return WAIT_OBJECT_0;
+  }
+  call->run = ApplyParameter;
+  call->action = action;
+  call->param = param;
+  call->data = data;
+  call->flags = flags;
+  return RunBounded(call, bound_ms);
 }
 
 std::uint32_t WindowsPlatformOps::SetSysColors(std::int32_t count, const std::int32_t* elements,
                                                const std::uint32_t* colors,
-                                               std::uint32_t timeout_ms) {
+                                               std::uint32_t bound_ms) {
   const auto items = static_cast<SIZE_T>(count > 0 ? count : 0);
-  auto* change = static_cast<ColorChange*>(::HeapAlloc(
-      ::GetProcessHeap(), 0, sizeof(ColorChange) + items * (sizeof(INT) + sizeof(COLORREF))));
+  auto* change = NewCall<ColorChange>(items * (sizeof(INT) + sizeof(COLORREF)));
   if (change == nullptr) {
     // INT and COLORREF (DWORD) have the same layout as the fixed-width types.
     ::SetSysColors(count, reinterpret_cast<const INT*>(elements),
                    reinterpret_cast<const COLORREF*>(colors));
     return WAIT_OBJECT_0;
   }
+  change->run = ApplyColorChange;
   change->count = count;
   change->elements = reinterpret_cast<INT*>(change + 1);
   change->colors = reinterpret_cast<COLORREF*>(change->elements + items);
@@ -119,23 +206,15 @@ std::uint32_t WindowsPlatformOps::SetSysColors(std::int32_t count, const std::in
     change->elements[i] = elements[i];
     change->colors[i] = colors[i];
   }
-  HANDLE worker = ::CreateThread(nullptr, 0, ApplyColorChange, change, 0, nullptr);
-  if (worker == nullptr) {
-    ApplyColorChange(change);
-    ::HeapFree(::GetProcessHeap(), 0, change);
-    return WAIT_OBJECT_0;
-  }
-  const DWORD wait = ::WaitForSingleObject(worker, timeout_ms);
-  ::CloseHandle(worker);
-  if (wait != WAIT_OBJECT_0) {
-    return WAIT_TIMEOUT;  // the copy stays for the call still running
-  }
-  ::HeapFree(::GetProcessHeap(), 0, change);
-  return WAIT_OBJECT_0;
+  return RunBounded(change, bound_ms);
 }
 
 std::int32_t WindowsPlatformOps::CreateNamedMutex(const char* name, Handle* mutex) {
-  HANDLE created = ::CreateMutexA(nullptr, FALSE, name);
+  SECURITY_ATTRIBUTES attributes;
+  // Without the descriptor (it cannot fail to build, short of a broken
+  // system) the object gets the default security, as it would anyway.
+  const bool secured = MakeLockSecurity(attributes);
+  HANDLE created = ::CreateMutexA(secured ? &attributes : nullptr, FALSE, name);
   *mutex = reinterpret_cast<Handle>(created);
   return created != nullptr ? ERROR_SUCCESS : static_cast<std::int32_t>(::GetLastError());
 }
@@ -153,24 +232,9 @@ std::int32_t WindowsPlatformOps::CloseHandle(Handle object) {
 }
 
 void WindowsPlatformOps::ArmInterruptGuard(RegKey key, const char* name, const char* text) {
-  ::EnterCriticalSection(&guard.lock);
-  guard.key = ToHkey(key);
-  guard.name = name;
-  DWORD length = 0;
-  for (; text[length] != '\0' && length + 1 < sizeof guard.text; ++length) {
-    guard.text[length] = text[length];
-  }
-  guard.length = length;
-  guard.armed = true;
-  ::LeaveCriticalSection(&guard.lock);
-  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  interrupt_guard::Arm(ToHkey(key), name, text);
 }
 
-void WindowsPlatformOps::DisarmInterruptGuard() {
-  ::EnterCriticalSection(&guard.lock);
-  guard.armed = false;
-  ::LeaveCriticalSection(&guard.lock);
-  ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
-}
+void WindowsPlatformOps::DisarmInterruptGuard() { interrupt_guard::Disarm(); }
 
 }  // namespace plenvor

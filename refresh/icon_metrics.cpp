@@ -12,12 +12,17 @@ constexpr const char* kFallbackSize = "32";
 constexpr const char* kTemporarySize = "0";
 constexpr std::int32_t kMinSize = 14;
 constexpr std::int32_t kMaxSize = 100;
-// Long enough for any desktop that answers; a hung one must not hold the run.
+// Long enough for any window that answers; a hung one must not hold the run.
 constexpr std::uint32_t kBroadcastTimeoutMs = 5000;
+// Each window may use its full time-out, one after another, so the broadcast
+// as a whole has a bound of its own.
+constexpr std::uint32_t kBroadcastBoundMs = 10000;
 
-void BroadcastIconMetricsChange(PlatformOps& ops) {
-  ops.BroadcastMessage(win::WM_SETTINGCHANGE, win::SPI_SETICONMETRICS, 0, win::SMTO_ABORTIFHUNG,
-                       kBroadcastTimeoutMs);
+// True when the broadcast returned within its bound.
+bool BroadcastIconMetricsChange(PlatformOps& ops) {
+  return ops.BroadcastMessage(win::WM_SETTINGCHANGE, win::SPI_SETICONMETRICS, 0,
+                              win::SMTO_ABORTIFHUNG, kBroadcastTimeoutMs,
+                              kBroadcastBoundMs) == win::WAIT_OBJECT_0;
 }
 
 // Stored without a terminating NUL. True when the store succeeded.
@@ -36,22 +41,35 @@ constexpr const char* kIconSizeLockName = "Global\\Plenvor.ShellIconSize";
 constexpr std::uint32_t kIconSizeLockWaitMs = 30000;
 
 struct IconSizeLock {
-  Handle mutex = 0;  // 0 when none could be created: the step runs unserialised
+  Handle mutex = 0;  // 0 when none could be had
   bool held = false;
-  bool timed_out = false;
+  bool taken = false;  // by another run whose turn outlasted the wait, or by another program
 };
+
+// The failures of creating the lock that mean the system has no global
+// namespace (Windows NT 4.0 without Terminal Services, where "Global\" is
+// an ordinary path that is not there): ERROR_PATH_NOT_FOUND (3) and
+// ERROR_BAD_PATHNAME (161). There, and only there, the step runs
+// unserialised. Any other failure, above all ERROR_INVALID_HANDLE (an object
+// of another kind holds the name) and ERROR_ACCESS_DENIED (a mutex that
+// refuses us does), means that someone holds the name.
+bool IsNamespaceMissing(std::int32_t status) {
+  return status == win::ERROR_PATH_NOT_FOUND || status == win::ERROR_BAD_PATHNAME;
+}
 
 IconSizeLock TakeIconSizeLock(PlatformOps& ops) {
   IconSizeLock lock;
-  if (ops.CreateNamedMutex(kIconSizeLockName, &lock.mutex) != win::ERROR_SUCCESS) {
+  const std::int32_t created = ops.CreateNamedMutex(kIconSizeLockName, &lock.mutex);
+  if (created != win::ERROR_SUCCESS) {
     lock.mutex = 0;
+    lock.taken = !IsNamespaceMissing(created);
     return lock;
   }
   const std::uint32_t wait = ops.WaitForObject(lock.mutex, kIconSizeLockWaitMs);
   // An abandoned mutex is ours now; its holder died, perhaps with "0" stored,
   // which this run then stores over like any out-of-range size.
   lock.held = wait == win::WAIT_OBJECT_0 || wait == win::WAIT_ABANDONED;
-  lock.timed_out = wait == win::WAIT_TIMEOUT;
+  lock.taken = wait == win::WAIT_TIMEOUT;
   return lock;
 }
 
@@ -94,7 +112,8 @@ StepOutcome RefreshIconMetrics(PlatformOps& ops, ValueBuffer& buffer) {
       OpenStepKey(ops, win::HKEY_USERS, kWindowMetricsPath, win::KEY_ALL_ACCESS, key);
   if (status != win::ERROR_SUCCESS) {
     if (!IsKeyMissing(status)) {
-      // Refused, not missing: the desktop is still told to re-read its icon metrics.
+      // Refused, not missing: the desktop is still told to re-read its icon
+      // metrics. Status 1 says more than a broadcast cut short would.
       BroadcastIconMetricsChange(ops);
       BroadcastIconMetricsChange(ops);
     }
@@ -102,24 +121,30 @@ StepOutcome RefreshIconMetrics(PlatformOps& ops, ValueBuffer& buffer) {
   }
   const IconSizeLock lock = TakeIconSizeLock(ops);
   bool stored = false;
-  if (lock.timed_out) {
+  bool in_time = true;
+  if (lock.taken) {
     // Another run still holds the value, maybe as "0": leave it to that run.
-    BroadcastIconMetricsChange(ops);
-    BroadcastIconMetricsChange(ops);
+    // Or another program holds the name: a denial, never a loss.
+    in_time = BroadcastIconMetricsChange(ops);
+    in_time = BroadcastIconMetricsChange(ops) && in_time;
   } else {
     const char* size_text = ValidatedSizeText(ops, key, buffer);
     // An interrupted run must not leave "0" behind: until the size is back,
-    // a console event stores it before the process ends.
+    // an interruption or the end of the session stores it first.
     ops.ArmInterruptGuard(key, kShellIconSizeName, size_text);
     const bool zero_stored = StoreSizeText(ops, key, kTemporarySize);
-    BroadcastIconMetricsChange(ops);
+    // Returned or cut short, the size goes back at once.
+    in_time = BroadcastIconMetricsChange(ops);
     stored = StoreSizeText(ops, key, size_text) && zero_stored;
     ops.DisarmInterruptGuard();
-    BroadcastIconMetricsChange(ops);
+    in_time = BroadcastIconMetricsChange(ops) && in_time;
   }
   ops.CloseKey(key);
   ReleaseIconSizeLock(ops, lock);
-  return stored ? StepOutcome::kCompleted : StepOutcome::kSizeNotStored;
+  if (!stored) {
+    return StepOutcome::kSizeNotStored;
+  }
+  return in_time ? StepOutcome::kCompleted : StepOutcome::kChangeUnconfirmed;
 }
 
 }  // namespace plenvor

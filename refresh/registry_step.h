@@ -24,7 +24,8 @@ enum class StepOutcome {
   kCompleted = 0,
   kKeyNotOpened = 1,       // missing, or refused: the step could not do its work
   kSizeNotStored = 2,      // the icon size was left alone, or a store of it failed
-  kColorsUnconfirmed = 3,  // colours set, but the change did not return in time
+  kChangeUnconfirmed = 3,  // a broadcast, a system-parameter request or the colour
+                           // change was cut short: a window did not confirm it in time
 };
 
 // True for the open results that mean the key is not there.

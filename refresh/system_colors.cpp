@@ -109,7 +109,7 @@ StepOutcome ReloadSystemColors(PlatformOps& ops, ValueBuffer& buffer) {
   StepOutcome outcome = StepOutcome::kCompleted;
   if (read > 0 && ops.SetSysColors(read, elements.data(), colors.data(), kColorChangeWaitMs) ==
                       win::WAIT_TIMEOUT) {
-    outcome = StepOutcome::kColorsUnconfirmed;
+    outcome = StepOutcome::kChangeUnconfirmed;
   }
   ops.CloseKey(key);
   return outcome;

@@ -151,11 +151,13 @@ std::int32_t FakePlatform::CloseKey(RegKey key) {
   return win::ERROR_SUCCESS;
 }
 
-std::int32_t FakePlatform::BroadcastMessage(std::uint32_t message, std::uint32_t wparam,
-                                            std::int32_t lparam, std::uint32_t flags,
-                                            std::uint32_t timeout_ms) {
+std::uint32_t FakePlatform::BroadcastMessage(std::uint32_t message, std::uint32_t wparam,
+                                             std::int32_t lparam, std::uint32_t flags,
+                                             std::uint32_t timeout_ms, std::uint32_t bound_ms) {
+  const int number = static_cast<int>(icon_size_at_broadcast.size());
   log.push_back("Broadcast " + Hex(message) + " " + Hex(wparam) + " " + std::to_string(lparam) +
-                " flags=" + Hex(flags) + " timeout=" + std::to_string(timeout_ms));
+                " flags=" + Hex(flags) + " timeout=" + std::to_string(timeout_ms) +
+                " bound=" + std::to_string(bound_ms));
   std::optional<std::string> seen;
   for (const RegKey key : open_keys) {
     if (auto text = StoredText(handles_[key].first, handles_[key].second, "Shell Icon Size")) {
@@ -164,19 +166,21 @@ std::int32_t FakePlatform::BroadcastMessage(std::uint32_t message, std::uint32_t
   }
   icon_size_at_broadcast.push_back(seen);
   guard_at_broadcast.push_back(guard_text);
-  return broadcast_result;
+  return broadcasts_never_return.count(number) != 0 ? win::WAIT_TIMEOUT : win::WAIT_OBJECT_0;
 }
 
-std::int32_t FakePlatform::ApplySystemParameter(std::uint32_t action, std::uint32_t param,
-                                                void* data, std::uint32_t flags) {
+std::uint32_t FakePlatform::ApplySystemParameter(std::uint32_t action, std::uint32_t param,
+                                                 void* data, std::uint32_t flags,
+                                                 std::uint32_t bound_ms) {
   log.push_back("SystemParametersInfo " + Hex(action) + " " + std::to_string(param) + " " +
-                (data == nullptr ? "null" : "data") + " " + Hex(flags));
-  return spi_result;
+                (data == nullptr ? "null" : "data") + " " + Hex(flags) +
+                " bound=" + std::to_string(bound_ms));
+  return spi_never_return.count(action) != 0 ? win::WAIT_TIMEOUT : win::WAIT_OBJECT_0;
 }
 
 std::uint32_t FakePlatform::SetSysColors(std::int32_t count, const std::int32_t* elements,
-                                         const std::uint32_t* colors, std::uint32_t timeout_ms) {
-  log.push_back("SetSysColors " + std::to_string(count) + " wait=" + std::to_string(timeout_ms));
+                                         const std::uint32_t* colors, std::uint32_t bound_ms) {
+  log.push_back("SetSysColors " + std::to_string(count) + " bound=" + std::to_string(bound_ms));
   for (std::int32_t i = 0; i < count; ++i) {
     system_colors[elements[i]] = colors[i];
   }

@@ -55,12 +55,13 @@ class FakePlatform : public PlatformOps {
   std::int32_t SetValue(RegKey key, const char* name, std::uint32_t type, const std::uint8_t* data,
                         std::uint32_t count) override;
   std::int32_t CloseKey(RegKey key) override;
-  std::int32_t BroadcastMessage(std::uint32_t message, std::uint32_t wparam, std::int32_t lparam,
-                                std::uint32_t flags, std::uint32_t timeout_ms) override;
-  std::int32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
-                                    std::uint32_t flags) override;
+  std::uint32_t BroadcastMessage(std::uint32_t message, std::uint32_t wparam, std::int32_t lparam,
+                                 std::uint32_t flags, std::uint32_t timeout_ms,
+                                 std::uint32_t bound_ms) override;
+  std::uint32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
+                                     std::uint32_t flags, std::uint32_t bound_ms) override;
   std::uint32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
-                             const std::uint32_t* colors, std::uint32_t timeout_ms) override;
+                             const std::uint32_t* colors, std::uint32_t bound_ms) override;
   std::int32_t CreateNamedMutex(const char* name, Handle* mutex) override;
   std::uint32_t WaitForObject(Handle object, std::uint32_t timeout_ms) override;
   std::int32_t ReleaseMutex(Handle mutex) override;
@@ -77,8 +78,8 @@ class FakePlatform : public PlatformOps {
   std::map<std::string, QueryFault> query_faults;   // value name -> injected read result
   std::int32_t set_status = 0;                      // result of every store
   std::deque<std::int32_t> set_results;             // results of the next stores, in turn
-  std::int32_t broadcast_result = 1;                // result of every broadcast
-  std::int32_t spi_result = 1;                      // result of every system-parameter request
+  std::set<int> broadcasts_never_return;            // by number, from 0: sent, then never return
+  std::set<std::uint32_t> spi_never_return;         // by action: made, then never return
   bool colors_never_return = false;                 // SetSysColors sets them, then hangs
   std::int32_t mutex_status = 0;                    // result of creating the mutex
   std::uint32_t wait_result = 0;                    // result of waiting for it

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,7 +71,8 @@ TEST_F(RefreshIconMetricsTest, StoresBackValidatedSizeText) {
   }
 }
 
-const std::string kBroadcast = "Broadcast 1a 2e 0 flags=2 timeout=5000";
+// Each window 5 s, the broadcast as a whole 10 s.
+const std::string kBroadcast = "Broadcast 1a 2e 0 flags=2 timeout=5000 bound=10000";
 const std::string kCreateLock = "CreateNamedMutex Global\\Plenvor.ShellIconSize -> ";
 const std::string kWaitLock = "WaitForObject 30000 -> ";
 
@@ -155,13 +158,88 @@ INSTANTIATE_TEST_SUITE_P(
                                StepOutcome::kCompleted,
                                {kCreateLock + "0", kWaitLock + "ffffffff", "CloseHandle"},
                                true},
-                      LockCase{"NoMutexSoRunsUnserialised",
-                               win::ERROR_ACCESS_DENIED,
+                      // Another program's object holds the name: an event, say
+                      // (ERROR_INVALID_HANDLE, 6), or a mutex that refuses this
+                      // account (ERROR_ACCESS_DENIED, 5). Like a wait that runs out.
+                      LockCase{"NameHeldByAnotherKindOfObject",
+                               6,
+                               0,
+                               StepOutcome::kSizeNotStored,
+                               {kCreateLock + "6"},
+                               false},
+                      LockCase{"NameHeldByAMutexThatRefusesUs",
+                               5,
+                               0,
+                               StepOutcome::kSizeNotStored,
+                               {kCreateLock + "5"},
+                               false},
+                      LockCase{"AnyOtherFailureCountsAsHeld",
+                               8,  // ERROR_NOT_ENOUGH_MEMORY
+                               0,
+                               StepOutcome::kSizeNotStored,
+                               {kCreateLock + "8"},
+                               false},
+                      // No global namespace (NT 4.0 without Terminal Services):
+                      // ERROR_PATH_NOT_FOUND (3), ERROR_BAD_PATHNAME (161).
+                      LockCase{"NoNamespaceSoRunsUnserialised",
+                               3,
                                0,
                                StepOutcome::kCompleted,
-                               {kCreateLock + "5"},
+                               {kCreateLock + "3"},
+                               true},
+                      LockCase{"BadPathnameSoRunsUnserialised",
+                               161,
+                               0,
+                               StepOutcome::kCompleted,
+                               {kCreateLock + "161"},
                                true}),
     [](const ::testing::TestParamInfo<LockCase>& param) { return param.param.name; });
+
+struct CutShortCase {
+  const char* name;
+  std::set<int> hung;  // broadcasts, by number, that never return
+  std::int32_t open = 0;
+  std::int32_t create = 0;
+  std::int32_t store = 0;
+  StepOutcome outcome;
+};
+
+class CutShortBroadcastTest : public RefreshIconMetricsTest,
+                              public ::testing::WithParamInterface<CutShortCase> {};
+
+TEST_P(CutShortBroadcastTest, TheSizeGoesBackAtOnceAndTheStatusSaysSo) {
+  const CutShortCase& c = GetParam();
+  PutIconSize("48");
+  fake.broadcasts_never_return = c.hung;
+  if (c.open != 0) {
+    fake.open_status[kWindowMetricsPath] = c.open;
+  }
+  fake.mutex_status = c.create;
+  fake.set_status = c.store;
+  EXPECT_EQ(Run(), c.outcome);
+  EXPECT_EQ(Calls("Broadcast"), std::vector<std::string>(2, kBroadcast));
+  EXPECT_EQ(IconSize(), "48");
+  if (c.outcome == StepOutcome::kChangeUnconfirmed) {
+    const std::vector<std::string> first_broadcast_then_size = {
+        "SetValue Shell Icon Size type=1 \"0\" count=1", kBroadcast,
+        "SetValue Shell Icon Size type=1 \"48\" count=2", "DisarmInterruptGuard", kBroadcast};
+    const auto at = std::find(fake.log.begin(), fake.log.end(), first_broadcast_then_size[0]);
+    ASSERT_LE(at + 5, fake.log.end());
+    EXPECT_EQ(std::vector<std::string>(at, at + 5), first_broadcast_then_size);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Broadcasts, CutShortBroadcastTest,
+    ::testing::Values(
+        CutShortCase{"First", {0}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
+        CutShortCase{"Second", {1}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
+        CutShortCase{"Both", {0, 1}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
+        // A lower status says more, and wins.
+        CutShortCase{"KeyRefused", {0, 1}, 5, 0, 0, StepOutcome::kKeyNotOpened},
+        CutShortCase{"LockNameHeld", {0, 1}, 0, 6, 0, StepOutcome::kSizeNotStored},
+        CutShortCase{"StoreFails", {0}, 0, 0, 5, StepOutcome::kSizeNotStored}),
+    [](const ::testing::TestParamInfo<CutShortCase>& param) { return param.param.name; });
 
 TEST_F(RefreshIconMetricsTest, AFailedStoreIsReportedAndTheSequenceKept) {
   for (const int failing : {0, 1}) {

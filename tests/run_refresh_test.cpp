@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,9 @@ const std::vector<std::string> kBannerLog = {
 };
 
 const std::string kKeyMissingLog = "Emit  Key doesn't exist \n";
-const std::string kCursors = "SystemParametersInfo 57 0 null 2";
-const std::string kWallpaper = "SystemParametersInfo 14 0 null 2";
+// Each request is waited for at most 5 s.
+const std::string kCursors = "SystemParametersInfo 57 0 null 2 bound=5000";
+const std::string kWallpaper = "SystemParametersInfo 14 0 null 2 bound=5000";
 
 class RunRefreshTest : public FakeTest {
  protected:
@@ -69,16 +71,18 @@ TEST_F(RunRefreshTest, StepsRunInTheirFixedOrder) {
   EXPECT_EQ(Calls("SystemParametersInfo"), (std::vector<std::string>{kCursors, kWallpaper}));
 }
 
-TEST_F(RunRefreshTest, IgnoredResultsDoNotChangeTheRun) {
+TEST_F(RunRefreshTest, CallsCutShortChangeNothingButTheStatus) {
   PutBothKeys();
   Run();
   const std::vector<std::string> succeeding = fake.log;
   fake.log.clear();
   PutIconSize("48");
-  fake.broadcast_result = 0;
-  fake.spi_result = 0;
-  EXPECT_EQ(Run(), kExitDone);
+  fake.broadcasts_never_return = {0, 1};
+  fake.spi_never_return = {win::SPI_SETCURSORS, win::SPI_SETDESKWALLPAPER};
+  fake.colors_never_return = true;
+  EXPECT_EQ(Run(), 3);
   EXPECT_EQ(fake.log, succeeding);
+  EXPECT_EQ(IconSize(), "48");
 }
 
 struct KeyCase {
@@ -89,6 +93,8 @@ struct KeyCase {
   std::vector<std::string> tail;     // what follows the banner, emits and SPI calls only
   std::uint32_t icon_lock_wait = 0;  // what waiting for the icon-size lock gives
   bool colors_hang = false;          // the colour change never returns
+  std::set<std::uint32_t> spi_hang{};// system-parameter requests that never return
+  std::set<int> broadcasts_hang{};   // broadcasts, by number, that never return
 };
 
 class RunRefreshKeyTest : public RunRefreshTest, public ::testing::WithParamInterface<KeyCase> {};
@@ -104,6 +110,8 @@ TEST_P(RunRefreshKeyTest, ReportsKeysThatCannotBeOpened) {
   }
   fake.wait_result = c.icon_lock_wait;
   fake.colors_never_return = c.colors_hang;
+  fake.spi_never_return = c.spi_hang;
+  fake.broadcasts_never_return = c.broadcasts_hang;
   EXPECT_EQ(Run(), c.status);
   std::vector<std::string> tail;
   for (std::size_t i = kBannerLog.size(); i < fake.log.size(); ++i) {
@@ -162,7 +170,20 @@ INSTANTIATE_TEST_SUITE_P(
                 1,
                 {kCursors, kWallpaper},
                 0,
-                true}),
+                true},
+        // Any call that waits on other programs' windows and is cut short.
+        KeyCase{"CursorsCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {0x57}},
+        KeyCase{"WallpaperCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {0x14}},
+        KeyCase{"IconBroadcastCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {}, {0}},
+        KeyCase{"CutShortAndColorsMissing",
+                0,
+                win::ERROR_FILE_NOT_FOUND,
+                1,
+                {kCursors, kWallpaper, kKeyMissingLog},
+                0,
+                false,
+                {0x57, 0x14}},
+        KeyCase{"LeftAloneAndCutShort", 0, 0, 2, {kCursors, kWallpaper}, 0x102, false, {0x14}}),
     [](const ::testing::TestParamInfo<KeyCase>& param) { return param.param.name; });
 
 }  // namespace

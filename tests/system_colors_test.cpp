@@ -96,7 +96,7 @@ TEST_F(ReloadSystemColorsTest, ReadsEveryRowInOrderThenAppliesAllAtOnce) {
                        " -> 0 count=" + std::to_string(size));
     room = size;
   }
-  expected.push_back("SetSysColors 25 wait=10000");
+  expected.push_back("SetSysColors 25 bound=10000");
   expected.push_back("CloseKey");
   EXPECT_EQ(fake.log, expected);
   for (std::int32_t element = 0; element < kSystemColorCount; ++element) {
@@ -107,9 +107,9 @@ TEST_F(ReloadSystemColorsTest, ReadsEveryRowInOrderThenAppliesAllAtOnce) {
 TEST_F(ReloadSystemColorsTest, AChangeThatNeverReturnsIsLeftBehindAndReported) {
   PutScheme("1 2 3");
   fake.colors_never_return = true;
-  EXPECT_EQ(Run(), StepOutcome::kColorsUnconfirmed);
+  EXPECT_EQ(Run(), StepOutcome::kChangeUnconfirmed);
   const std::vector<std::string> tail(fake.log.end() - 2, fake.log.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"SetSysColors 25 wait=10000", "CloseKey"}));
+  EXPECT_EQ(tail, (std::vector<std::string>{"SetSysColors 25 bound=10000", "CloseKey"}));
 }
 
 TEST_F(ReloadSystemColorsTest, CarriesTheRoomFromRowToRow) {
@@ -163,7 +163,7 @@ TEST_F(ReloadSystemColorsTest, UnreadableRowsAreLeftOutAndKeepTheirColour) {
   fake.query_faults["AppWorkspace"] = {win::ERROR_ACCESS_DENIED, std::nullopt};
   PutColor(13, "9 9 9");
   Run();
-  EXPECT_EQ(Calls("SetSysColors"), std::vector<std::string>{"SetSysColors 22 wait=10000"});
+  EXPECT_EQ(Calls("SetSysColors"), std::vector<std::string>{"SetSysColors 22 bound=10000"});
   for (const std::int32_t element : {4, 7, 12}) {
     EXPECT_EQ(fake.system_colors.count(element), 0U) << element;
   }

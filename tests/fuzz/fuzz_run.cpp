@@ -80,9 +80,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FillValue(in, fake, win::HKEY_CURRENT_USER, kColorsPath, name);
   }
   fake.set_status = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::int32_t>();
-  fake.mutex_status = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::int32_t>();
+  fake.mutex_status = in.ConsumeBool() ? 0
+                     : in.ConsumeBool()
+                         // ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE,
+                         // ERROR_BAD_PATHNAME
+                         ? in.PickValueInArray<std::int32_t>({3, 5, 6, 161})
+                         : in.ConsumeIntegral<std::int32_t>();
   fake.wait_result = in.PickValueInArray<std::uint32_t>({0, 0x80, 0x102, 0xFFFFFFFF});
   fake.colors_never_return = in.ConsumeBool();
+  for (int broadcast = 0; broadcast < 2; ++broadcast) {
+    if (in.ConsumeBool()) {
+      fake.broadcasts_never_return.insert(broadcast);
+    }
+  }
 
   // On the heap, so that the sanitizer bounds any access to the buffer.
   auto buffer = std::make_unique<ValueBuffer>();
@@ -112,8 +122,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t restored = ConvertSizeText(guard->c_str());
     Require(restored >= 14 && restored <= 100, "the size an interrupt restores is in 14..100");
   }
-  const bool lock_timed_out = fake.mutex_status == 0 && fake.wait_result == 0x102;
-  if (icon_open == 0 && lock_timed_out) {
+  // Only a missing global namespace (ERROR_PATH_NOT_FOUND, ERROR_BAD_PATHNAME)
+  // lets a run go on without the lock; any other failure means it is held.
+  const bool no_namespace = fake.mutex_status == 3 || fake.mutex_status == 161;
+  const bool lock_taken = fake.mutex_status == 0 ? fake.wait_result == 0x102 : !no_namespace;
+  if (icon_open == 0 && lock_taken) {
     Require(fake.icon_stores.empty(), "nothing stored while another run holds the size");
   } else if (icon_open == 0) {
     Require(fake.icon_stores.size() == 2, "two stores of the icon size");

@@ -1,11 +1,12 @@
 """The icon-metrics step on the real registry and real window messages."""
 
+import os
 import signal
 import time
 
 import pytest
 
-from winetools import BANNER, KEY_MISSING, REG_SZ, WINDOW_METRICS
+from winetools import BANNER, ICON_SIZE_LOCK, KEY_MISSING, REG_SZ, WINDOW_METRICS
 
 REG_EXPAND_SZ, REG_DWORD = 2, 4
 
@@ -131,3 +132,96 @@ def test_banner_is_out_before_a_slow_broadcast_ends(wine):
             seen_while_running = seen
         proc.wait(timeout=90)
     assert seen_while_running == BANNER
+
+
+# Logoff and shutdown, as Windows 7 and later deliver them to a console
+# program that loads user32: WM_QUERYENDSESSION and WM_ENDSESSION to its
+# top-level windows, then the end of the process (SetConsoleCtrlHandler's
+# documentation). ENDSESSION_LOGOFF is 0x80000000; a shutdown passes 0.
+@pytest.mark.parametrize("lparam", [0x80000000, 0], ids=["logoff", "shutdown"])
+def test_logoff_or_shutdown_while_zero_is_stored_restores_the_size(wine, lparam):
+    wine.set_icon_size(b"48")
+    with wine.hung_window():
+        proc = wine.start_plenvor(name="endsession")
+        while stored_text(wine.icon_size()) != b"0":
+            assert proc.poll() is None, "the run ended before \"0\" was seen"
+        ended = wine.end_session(os.path.basename(wine.exe), lparam)
+        status = proc.wait(timeout=60)
+    assert stored_text(wine.icon_size()) == b"48"
+    # One process, whose every window let the session end.
+    assert len(ended) == 1 and ended[0][0] >= 1 and ended[0][1] == ended[0][0], ended
+    assert status & 0xFF == 0x3A, f"status {status}"  # STATUS_CONTROL_C_EXIT, not the 0 it was ended with
+
+
+def test_slow_windows_do_not_stretch_the_run(wine):
+    # SendMessageTimeout's documentation: with HWND_BROADCAST each window can
+    # use the full time-out, one after another.
+    count, delay_ms = 6, 6000
+    wine.set_icon_size(b"48")
+    with wine.slow_windows(count, delay_ms):
+        run = wine.run_plenvor(timeout=300)
+    unbounded = 2 * count * delay_ms / 1000  # the two icon broadcasts alone, were they not cut short
+    print(f"run with {count} windows taking {delay_ms / 1000:.0f} s each: {run.seconds:.1f} s, "
+          f"status {run.status}")
+    assert (run.status, run.stdout) == (3, BANNER)
+    assert stored_text(wine.icon_size()) == b"48"
+    assert run.seconds < 0.75 * unbounded
+
+
+def test_an_object_holding_the_lock_name_leaves_the_size_alone(wine):
+    # Any account can create an object under a Global\ name first: an event
+    # there makes CreateMutexA fail with ERROR_INVALID_HANDLE.
+    wine.set_icon_size(b"13")  # a run that went on would store "32"
+    with wine.event_holding(ICON_SIZE_LOCK), wine.listener() as heard:
+        run = wine.run_plenvor()
+        lines = heard()
+    assert (run.status, run.stdout) == (2, BANNER)
+    assert wine.icon_size() == (REG_SZ, b"13")
+    assert len([line for line in lines if line.startswith("settingchange 2e ")]) == 2
+
+
+def test_a_run_waiting_for_the_lock_gets_it_once_the_icon_step_is_done(wine):
+    wine.set_icon_size(b"48")
+    # A visible window that stops answering holds the broadcast made with "0"
+    # stored, then the colour change.
+    with wine.hung_window(visible=True):
+        proc = wine.start_plenvor(name="colourstep")
+        while stored_text(wine.icon_size()) != b"0":
+            assert proc.poll() is None, "the run ended before \"0\" was seen"
+        other = wine.start_taking_lock(60000)
+        taken, dacl = wine.take_lock_result(other)
+        still_running = proc.poll() is None
+        # Ctrl-C with the guard disarmed has its usual effect: the run ends
+        # now, not when the colour change is given up.
+        proc.send_signal(signal.SIGINT)
+        status = proc.wait(timeout=60)
+    # WAIT_OBJECT_0 while the first run is still in its colour step; not
+    # WAIT_ABANDONED (0x80) once it has ended.
+    assert (taken, still_running) == (0, True)
+    # SYSTEM (S-1-5-18) and Administrators (S-1-5-32-544), MUTEX_ALL_ACCESS
+    # (0x1F0001) each, and no one else.
+    assert sorted(dacl) == ["S-1-5-18:1f0001", "S-1-5-32-544:1f0001"]
+    # Ended by the interrupt: a run left to finish here ends with 3, as the
+    # hung window holds the colour change. Windows' default handler ends the
+    # process with STATUS_CONTROL_C_EXIT; Wine 8's was seen to end it with 0.
+    assert status in (0, -signal.SIGKILL) or status & 0xFF == 0x3A, f"status {status}"
+    assert stored_text(wine.icon_size()) == b"48"
+
+
+def test_interrupts_at_many_moments_never_leave_zero(wine):
+    # A window that takes a while over each broadcast stretches the icon
+    # step, so that the interrupts land all over it.
+    with wine.slow_windows(1, 400):
+        wine.set_icon_size(b"48")
+        plain = wine.run_plenvor()
+        statuses = []
+        for i in range(16):
+            wine.set_icon_size(b"48")
+            proc = wine.start_plenvor(name=f"moment{i}")
+            time.sleep(plain.seconds * i / 24)
+            proc.send_signal(signal.SIGINT)
+            statuses.append(proc.wait(timeout=60))
+            assert stored_text(wine.icon_size()) == b"48", f"interrupt {i}, status {statuses[-1]}"
+    print(f"a plain run took {plain.seconds:.2f} s; statuses {statuses}")
+    # Many land in the run, and end it as an interrupt does.
+    assert len([s for s in statuses if s & 0xFF == 0x3A]) >= len(statuses) // 4, statuses

@@ -9,7 +9,7 @@ import struct
 import subprocess
 import tempfile
 import time
-from contextlib import contextmanager
+from contextlib import ExitStack, contextmanager
 from dataclasses import dataclass, field
 
 WINDOW_METRICS = r".Default\Control Panel\desktop\WindowMetrics"
@@ -23,6 +23,8 @@ COLOR_NAMES = [
     "ButtonDkShadow", "ButtonLight", "InfoText", "InfoWindow",
 ]
 REG_SZ = 1
+# The machine-wide lock that runs take turns under.
+ICON_SIZE_LOCK = r"Global\Plenvor.ShellIconSize"
 
 BANNER = (
     b" Plenvor Version 1.0\r\n"
@@ -67,35 +69,48 @@ class Call:
         return int(self.args[i], 16)
 
 
-_CALL = re.compile(r"^[0-9a-f]+:Call ([\w]+\.\w+)\((.*)\) ret=([0-9a-f]+)$")
-_RET = re.compile(r"^[0-9a-f]+:Ret  ([\w]+\.\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
+_CALL = re.compile(r"^([0-9a-f]+):Call ([\w]+\.\w+)\((.*)\) ret=([0-9a-f]+)$")
+_RET = re.compile(r"^([0-9a-f]+):Ret  ([\w]+\.\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
 _ARG = re.compile(r'([0-9a-f]+)(?: L?"((?:[^"\\]|\\.)*)")?(?:,|$)')
+
+# What the program calls to guard and bound the steps, not the steps' own
+# work: the end-session window's thread, and the lock's security descriptor.
+PLUMBING = {
+    "RegisterClassA", "CreateWindowExA", "GetMessageA", "DispatchMessageA", "DefWindowProcA",
+    "InitializeSid", "GetSidSubAuthority", "InitializeAcl", "AddAccessAllowedAce",
+    "InitializeSecurityDescriptor", "SetSecurityDescriptorDacl",
+}
 
 
 def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
     """The calls into dlls made from the program's own image, in order, with
-    their return values."""
+    their return values, leaving out PLUMBING. The steps' calls that wait on
+    windows are made on worker threads, one at a time."""
     low, high = image_range(exe)
     calls = []
-    pending = []
+    pending = {}  # by thread
     with open(trace_path, "r", errors="replace") as f:
         for line in f:
             line = line.rstrip("\n")
             m = _CALL.match(line)
             if m:
-                name, raw, ret = m.groups()
+                thread, name, raw, ret = m.groups()
                 if name.split(".")[0] in dlls and low <= int(ret, 16) < high:
                     call = Call(name, [])
                     for i, am in enumerate(_ARG.finditer(raw)):
                         call.args.append(am.group(1))
                         if am.group(2) is not None:
                             call.strings[i] = am.group(2).replace("\\\\", "\\")
-                    calls.append(call)
-                    pending.append(call)
+                    if call.function not in PLUMBING:
+                        calls.append(call)
+                    pending.setdefault(thread, []).append(call)
                 continue
             m = _RET.match(line)
-            if m and pending and m.group(1) == pending[-1].name and low <= int(m.group(3), 16) < high:
-                pending.pop().retval = int(m.group(2), 16)
+            if m:
+                thread, name, retval, ret = m.groups()
+                stack = pending.get(thread)
+                if stack and name == stack[-1].name and low <= int(ret, 16) < high:
+                    stack.pop().retval = int(retval, 16)
     return calls
 
 
@@ -239,13 +254,13 @@ class Wine:
     # Windows that receive the broadcasts ----------------------------------
 
     @contextmanager
-    def _window(self, mode, *files):
-        ready, stop = self.path(mode + ".ready"), self.path(mode + ".stop")
+    def _window(self, mode, *files, words=(), tag=""):
+        ready, stop = self.path(mode + tag + ".ready"), self.path(mode + tag + ".stop")
         for f in (ready, stop):
             if os.path.exists(f):
                 os.remove(f)
         proc = subprocess.Popen(
-            ["wine", self.helper, mode, *[windows_path(f) for f in files],
+            ["wine", self.helper, mode, *words, *[windows_path(f) for f in files],
              windows_path(ready), windows_path(stop)],
             env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
@@ -298,6 +313,54 @@ class Wine:
         """The screen's pixels inside box, as a Pillow image."""
         from PIL import ImageGrab  # only the picture tests and the demo need Pillow
         return ImageGrab.grab(bbox=box, xdisplay=self.env["DISPLAY"]).convert("RGB")
+
+    @contextmanager
+    def slow_windows(self, count, ms):
+        """count hidden top-level windows, each in its own process, that
+        answer but take ms over each WM_SETTINGCHANGE."""
+        with ExitStack() as stack:
+            for i in range(count):
+                stack.enter_context(self._window("slow", words=(str(ms),), tag=str(i)))
+            yield
+
+    @contextmanager
+    def event_holding(self, name):
+        """An event object that holds name, in a process of its own."""
+        with self._window("hold-event", words=(name,)):
+            yield
+
+    def end_session(self, exe_name, lparam):
+        """Ends every running exe_name the way Windows does at logoff
+        (lparam ENDSESSION_LOGOFF) or shutdown (0). Returns one (windows,
+        agreed) pair per process: its top-level windows, and how many of
+        them answered WM_QUERYENDSESSION with TRUE."""
+        done = subprocess.run(["wine", self.helper, "endsession", exe_name, hex(lparam)],
+                              env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              stdin=subprocess.DEVNULL, timeout=60, check=True)
+        pairs = []
+        for line in done.stdout.decode().splitlines():
+            fields = line.split()
+            pairs.append((int(fields[1]), int(fields[3])))
+        return pairs
+
+    def start_taking_lock(self, wait_ms, name=ICON_SIZE_LOCK):
+        """Starts taking the lock as another run would, waiting up to wait_ms.
+        Returns the helper's process; take_lock_result reads what it got."""
+        proc = subprocess.Popen(["wine", self.helper, "reg"], env=self.env,
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+        proc.stdin.write(f"lock\t{name}\t{wait_ms}\n".encode())
+        proc.stdin.close()
+        return proc
+
+    @staticmethod
+    def take_lock_result(proc):
+        """(the wait's result, or "error N"; [DACL entries as "SID:mask"])."""
+        fields = proc.stdout.readline().decode().split()
+        proc.wait(timeout=60)
+        if fields[0] == "error":
+            return " ".join(fields), []
+        return int(fields[0], 16), fields[1:]
 
     @contextmanager
     def hung_window(self, visible=False):

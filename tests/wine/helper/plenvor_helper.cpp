@@ -14,8 +14,20 @@
 //   plenvor_helper hang-visible READY STOP a visible one
 //   plenvor_helper sample LAYOUT READY STOP  a window drawn in the system colours, with a
 //                                          swatch of each; LAYOUT gets their screen places
+//   plenvor_helper slow MS READY STOP      a hidden window that answers, but takes MS over
+//                                          each WM_SETTINGCHANGE
+//   plenvor_helper hold-event NAME READY STOP  an event that holds NAME
+//   plenvor_helper endsession EXE LPARAM   ends each running EXE as a logoff (LPARAM
+//                                          ENDSESSION_LOGOFF) or a shutdown (0) does
+//   reg also takes:
+//       lock NAME MS                  takes the mutex NAME as a run would (waiting up to MS)
+//                                     and prints the wait's result in hex, then its DACL as
+//                                     SID:MASK pairs; or "error N"
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -97,6 +109,41 @@ std::string VersionInfo(const std::string& path) {
   return out;
 }
 
+// Takes the lock as another run would, and says who may use it.
+std::string TakeLock(const std::string& name, DWORD wait_ms) {
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return "error " + std::to_string(GetLastError());
+  const DWORD wait = WaitForSingleObject(mutex, wait_ms);
+  char result[16];
+  std::snprintf(result, sizeof result, "%lx", static_cast<unsigned long>(wait));
+  std::string out = result;
+  if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(mutex);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                      nullptr, &descriptor) == ERROR_SUCCESS) {
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      if (!GetAce(dacl, i, &ace)) continue;
+      auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+      char* sid = nullptr;
+      if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+          !ConvertSidToStringSidA(&allowed->SidStart, &sid)) {
+        out += " other";
+        continue;
+      }
+      char mask[16];
+      std::snprintf(mask, sizeof mask, ":%lx", static_cast<unsigned long>(allowed->Mask));
+      out += std::string(" ") + sid + mask;
+      LocalFree(sid);
+    }
+    if (dacl == nullptr) out += " no-dacl";
+    LocalFree(descriptor);
+  }
+  CloseHandle(mutex);
+  return out;
+}
+
 std::string RunCommand(const std::vector<std::string>& f) {
   const std::string& verb = f[0];
   if (verb == "set" && f.size() == 6) {
@@ -143,6 +190,7 @@ std::string RunCommand(const std::vector<std::string>& f) {
     return out;
   }
   if (verb == "version" && f.size() == 2) return VersionInfo(f[1]);
+  if (verb == "lock" && f.size() == 3) return TakeLock(f[1], std::strtoul(f[2].c_str(), nullptr, 10));
   return "error usage";
 }
 
@@ -254,6 +302,81 @@ int Hang(const char* ready, const char* stop, bool visible) {
   return 0;
 }
 
+DWORD slow_ms = 0;
+
+LRESULT CALLBACK SlowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_SETTINGCHANGE) {
+    Sleep(slow_ms);
+    return 0;
+  }
+  return StoppableWindowProc(window, message, wparam, lparam);
+}
+
+int Slow(const char* ms, const char* ready, const char* stop) {
+  slow_ms = std::strtoul(ms, nullptr, 10);
+  stop_file = stop;
+  AnswerUntilStopped(MakeWindow("PlenvorSlow", SlowProc), ready);
+  return 0;
+}
+
+int HoldEvent(const char* name, const char* ready, const char* stop) {
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name);
+  if (event == nullptr) return 2;
+  Touch(ready);
+  while (!FileExists(stop)) Sleep(50);
+  CloseHandle(event);
+  return 0;
+}
+
+struct Session {
+  DWORD process;
+  LPARAM reason;
+  int windows = 0;
+  int agreed = 0;
+};
+
+BOOL CALLBACK EndWindowSession(HWND window, LPARAM param) {
+  auto* session = reinterpret_cast<Session*>(param);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != session->process) return TRUE;
+  ++session->windows;
+  DWORD_PTR answer = 0;
+  if (SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, session->reason, SMTO_ABORTIFHUNG, 5000,
+                          &answer) &&
+      answer != 0) {
+    ++session->agreed;
+  }
+  SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, session->reason, SMTO_ABORTIFHUNG, 5000,
+                      &answer);
+  return TRUE;
+}
+
+// As Windows ends a program that loads user32 at logoff or shutdown: the two
+// end-session messages to each of its top-level windows, then the end of the
+// process. Prints "windows N agreed M" for each process.
+int EndSession(const char* exe, const char* reason) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 2;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (lstrcmpiA(entry.szExeFile, exe) != 0) continue;
+    Session session{entry.th32ProcessID, static_cast<LPARAM>(std::strtoul(reason, nullptr, 0))};
+    EnumWindows(EndWindowSession, reinterpret_cast<LPARAM>(&session));
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    if (process != nullptr) {
+      TerminateProcess(process, 0);
+      WaitForSingleObject(process, 10000);
+      CloseHandle(process);
+    }
+    std::printf("windows %d agreed %d\n", session.windows, session.agreed);
+  }
+  CloseHandle(snapshot);
+  std::fflush(stdout);
+  return 0;
+}
+
 // The sample window: a caption, a menu bar, a push button, a scroll bar, a
 // list with a selected line, and a swatch of each of the 25 display elements
 // filled with its system-colour brush, all drawn by Wine's own user32.
@@ -360,8 +483,12 @@ int main(int argc, char** argv) {
   if (mode == "hang" && argc == 4) return Hang(argv[2], argv[3], false);
   if (mode == "hang-visible" && argc == 4) return Hang(argv[2], argv[3], true);
   if (mode == "sample" && argc == 5) return Sample(argv[2], argv[3], argv[4]);
+  if (mode == "slow" && argc == 5) return Slow(argv[2], argv[3], argv[4]);
+  if (mode == "hold-event" && argc == 5) return HoldEvent(argv[2], argv[3], argv[4]);
+  if (mode == "endsession" && argc == 4) return EndSession(argv[2], argv[3]);
   std::fprintf(stderr,
                "usage: plenvor_helper reg | listen LOG READY STOP | hang[-visible] READY STOP"
-               " | sample LAYOUT READY STOP\n");
+               " | sample LAYOUT READY STOP | slow MS READY STOP | hold-event NAME READY STOP"
+               " | endsession EXE LPARAM\n");
   return 2;
 }

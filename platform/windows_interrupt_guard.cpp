@@ -1,0 +1,140 @@
+#include "platform/windows_interrupt_guard.h"
+
+namespace plenvor::interrupt_guard {
+namespace {
+
+// The console handler and the end-session window run on threads of their
+// own, so what they need lives here. `lock` is held around every store, so
+// that the guard's store can neither overlap one of the run's nor be
+// followed by one.
+struct Guard {
+  CRITICAL_SECTION lock;
+  bool armed;
+  HKEY key;
+  const char* name;
+  char text[81];
+  DWORD length;
+};
+Guard guard;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
+// How long arming waits for the end-session window to exist. Making a window
+// takes milliseconds; past this the run goes on with the console handler.
+constexpr DWORD kWindowReadyWaitMs = 2000;
+bool window_started = false;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
+// When armed: the guard's store, then the end of the process. Returns only
+// when not armed.
+void StoreAndEndIfArmed() {
+  ::EnterCriticalSection(&guard.lock);
+  if (guard.armed) {
+    ::RegSetValueExA(guard.key, guard.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(guard.text),
+                     guard.length);
+    // Still holding the lock: a store the run tries after this one never
+    // happens. Ended at once, without the DLL detach that ExitProcess would
+    // run while the run's own thread is stopped wherever it stood.
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  }
+  ::LeaveCriticalSection(&guard.lock);
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
+  StoreAndEndIfArmed();
+  return FALSE;  // not armed: the usual effect, the next handler ends the process
+}
+
+LRESULT CALLBACK EndSessionProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_QUERYENDSESSION:
+      return TRUE;  // never holds up a logoff or a shutdown
+    case WM_ENDSESSION:
+      // Once this returns, Windows may end the process at any moment.
+      if (wparam != FALSE) {
+        StoreAndEndIfArmed();
+      }
+      return 0;
+    default:
+      // Everything else, the run's own broadcasts among it, is answered at once.
+      return ::DefWindowProcA(window, message, wparam, lparam);
+  }
+}
+
+// Makes the window, tells Arm whether it exists, then pumps its messages
+// until the process ends. Top-level and hidden; not message-only, since a
+// message-only window receives no end-session messages.
+DWORD WINAPI EndSessionThread(void* ready) {
+  WNDCLASSA window_class = {};
+  window_class.lpfnWndProc = EndSessionProc;
+  window_class.hInstance = ::GetModuleHandleA(nullptr);
+  window_class.lpszClassName = "PlenvorEndSession";
+  HWND window = nullptr;
+  if (::RegisterClassA(&window_class) != 0) {
+    window = ::CreateWindowExA(0, window_class.lpszClassName, "Plenvor", WS_OVERLAPPED, 0, 0, 0, 0,
+                               nullptr, nullptr, window_class.hInstance, nullptr);
+  }
+  ::SetEvent(static_cast<HANDLE>(ready));
+  if (window == nullptr) {
+    return 1;
+  }
+  MSG msg;
+  while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    ::DispatchMessageA(&msg);
+  }
+  return 0;
+}
+
+// The window lasts as long as the process, so it is made at most once.
+void StartEndSessionWindow() {
+  if (window_started) {
+    return;
+  }
+  window_started = true;
+  HANDLE ready = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (ready == nullptr) {
+    return;
+  }
+  HANDLE thread = ::CreateThread(nullptr, 0, EndSessionThread, ready, 0, nullptr);
+  if (thread == nullptr) {
+    ::CloseHandle(ready);
+    return;
+  }
+  // On time-out the thread still owns the event; a handle is all it costs.
+  if (::WaitForSingleObject(ready, kWindowReadyWaitMs) == WAIT_OBJECT_0) {
+    ::CloseHandle(ready);
+  }
+  ::CloseHandle(thread);
+}
+
+}  // namespace
+
+void Initialize() { ::InitializeCriticalSection(&guard.lock); }
+
+LONG SetValue(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD count) {
+  ::EnterCriticalSection(&guard.lock);
+  const LONG status = ::RegSetValueExA(key, name, 0, type, data, count);
+  ::LeaveCriticalSection(&guard.lock);
+  return status;
+}
+
+void Arm(HKEY key, const char* name, const char* text) {
+  StartEndSessionWindow();
+  ::EnterCriticalSection(&guard.lock);
+  guard.key = key;
+  guard.name = name;
+  DWORD length = 0;
+  for (; text[length] != '\0' && length + 1 < sizeof guard.text; ++length) {
+    guard.text[length] = text[length];
+  }
+  guard.length = length;
+  guard.armed = true;
+  ::LeaveCriticalSection(&guard.lock);
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void Disarm() {
+  ::EnterCriticalSection(&guard.lock);
+  guard.armed = false;
+  ::LeaveCriticalSection(&guard.lock);
+  ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+}
+
+}  // namespace plenvor::interrupt_guard
