@@ -33,12 +33,12 @@ int Combine(int a, int b) {
 }  // namespace
 
 StepOutcome ReloadCursorsAndWallpaper(PlatformOps& ops) {
-  const bool cursors = ops.ApplySystemParameter(win::SPI_SETCURSORS, 0, nullptr,
-                                                win::SPIF_SENDWININICHANGE,
-                                                kSystemParameterBoundMs) == win::WAIT_OBJECT_0;
-  const bool wallpaper = ops.ApplySystemParameter(win::SPI_SETDESKWALLPAPER, 0, nullptr,
-                                                  win::SPIF_SENDWININICHANGE,
-                                                  kSystemParameterBoundMs) == win::WAIT_OBJECT_0;
+  const bool cursors =
+      ops.ApplySystemParameter(win::SPI_SETCURSORS, 0, nullptr, win::SPIF_SENDWININICHANGE,
+                               kSystemParameterBoundMs) == win::WAIT_OBJECT_0;
+  const bool wallpaper =
+      ops.ApplySystemParameter(win::SPI_SETDESKWALLPAPER, 0, nullptr, win::SPIF_SENDWININICHANGE,
+                               kSystemParameterBoundMs) == win::WAIT_OBJECT_0;
   return cursors && wallpaper ? StepOutcome::kCompleted : StepOutcome::kChangeUnconfirmed;
 }
 

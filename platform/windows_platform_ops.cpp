@@ -1,5 +1,7 @@
 #include "platform/windows_platform_ops.h"
 
+#include <array>
+
 #include "platform/windows_interrupt_guard.h"
 
 namespace plenvor {
@@ -14,14 +16,11 @@ HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // A call that waits on other programs' windows, run on a worker thread. It
 // lives on the heap, off the caller's stack: the call may still be running
-// after the caller has given up on it and returned. `run` makes the call.
-struct BoundedCall {
-  void (*run)(const BoundedCall* call);
-};
-
+// after the caller has given up on it and returned. Each kind of call is a
+// struct of its arguments with a Make() that makes it.
+template <typename Call>
 DWORD WINAPI RunOnWorker(void* param) {
-  const auto* call = static_cast<const BoundedCall*>(param);
-  call->run(call);
+  static_cast<const Call*>(param)->Make();
   return 0;
 }
 
@@ -31,13 +30,14 @@ T* NewCall(SIZE_T extra = 0) {
   return static_cast<T*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(T) + extra));
 }
 
-// Runs `call` (from NewCall) and waits for it at most bound_ms. The block is
+// Makes `call` (from NewCall) and waits for it at most bound_ms. The block is
 // freed here only once the call has returned; a call still running keeps it
 // until the process ends.
-std::uint32_t RunBounded(BoundedCall* call, DWORD bound_ms) {
-  HANDLE worker = ::CreateThread(nullptr, 0, RunOnWorker, call, 0, nullptr);
+template <typename Call>
+std::uint32_t RunBounded(Call* call, DWORD bound_ms) {
+  HANDLE worker = ::CreateThread(nullptr, 0, RunOnWorker<Call>, call, 0, nullptr);
   if (worker == nullptr) {
-    call->run(call);
+    call->Make();
     ::HeapFree(::GetProcessHeap(), 0, call);
     return WAIT_OBJECT_0;
   }
@@ -50,44 +50,36 @@ std::uint32_t RunBounded(BoundedCall* call, DWORD bound_ms) {
   return WAIT_OBJECT_0;
 }
 
-struct Broadcast : BoundedCall {
+struct Broadcast {
   UINT message;
   WPARAM wparam;
   LPARAM lparam;
   UINT flags;
   UINT timeout_ms;
+
+  void Make() const {
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutA(HWND_BROADCAST, message, wparam, lparam, flags, timeout_ms, &result);
+  }
 };
 
-void SendBroadcast(const BoundedCall* call) {
-  const auto* b = static_cast<const Broadcast*>(call);
-  DWORD_PTR result = 0;
-  ::SendMessageTimeoutA(HWND_BROADCAST, b->message, b->wparam, b->lparam, b->flags, b->timeout_ms,
-                        &result);
-}
-
-struct SystemParameter : BoundedCall {
+struct SystemParameter {
   UINT action;
   UINT param;
   void* data;
   UINT flags;
+
+  void Make() const { ::SystemParametersInfoA(action, param, data, flags); }
 };
 
-void ApplyParameter(const BoundedCall* call) {
-  const auto* p = static_cast<const SystemParameter*>(call);
-  ::SystemParametersInfoA(p->action, p->param, p->data, p->flags);
-}
-
 // The lists follow the block.
-struct ColorChange : BoundedCall {
+struct ColorChange {
   int count;
   INT* elements;
   COLORREF* colors;
-};
 
-void ApplyColorChange(const BoundedCall* call) {
-  const auto* change = static_cast<const ColorChange*>(call);
-  ::SetSysColors(change->count, change->elements, change->colors);
-}
+  void Make() const { ::SetSysColors(count, elements, colors); }
+};
 
 // SYSTEM and the Administrators group, full access; no one else anything.
 // The SIDs and the list live as long as the process, as the descriptor
@@ -95,13 +87,13 @@ void ApplyColorChange(const BoundedCall* call) {
 bool MakeLockSecurity(SECURITY_ATTRIBUTES& attributes) {
   static SECURITY_DESCRIPTOR descriptor;
   // Room for the list and two ACEs with SIDs of at most two sub-authorities.
-  static DWORD acl_space[32];
-  static DWORD system_sid[4];
-  static DWORD admins_sid[4];
+  static std::array<DWORD, 32> acl_space;
+  static std::array<DWORD, 4> system_sid;
+  static std::array<DWORD, 4> admins_sid;
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-  PSID system = system_sid;
-  PSID admins = admins_sid;
-  auto* acl = reinterpret_cast<PACL>(acl_space);
+  PSID system = system_sid.data();
+  PSID admins = admins_sid.data();
+  auto* acl = reinterpret_cast<PACL>(acl_space.data());
   if (::InitializeSid(system, &nt_authority, 1) == FALSE ||
       ::InitializeSid(admins, &nt_authority, 2) == FALSE) {
     return false;
@@ -109,7 +101,7 @@ bool MakeLockSecurity(SECURITY_ATTRIBUTES& attributes) {
   *::GetSidSubAuthority(system, 0) = SECURITY_LOCAL_SYSTEM_RID;
   *::GetSidSubAuthority(admins, 0) = SECURITY_BUILTIN_DOMAIN_RID;
   *::GetSidSubAuthority(admins, 1) = DOMAIN_ALIAS_RID_ADMINS;
-  if (::InitializeAcl(acl, sizeof acl_space, ACL_REVISION) == FALSE ||
+  if (::InitializeAcl(acl, sizeof(DWORD) * acl_space.size(), ACL_REVISION) == FALSE ||
       ::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, system) == FALSE ||
       ::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, admins) == FALSE ||
       ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) == FALSE ||
@@ -162,7 +154,6 @@ std::uint32_t WindowsPlatformOps::BroadcastMessage(std::uint32_t message, std::u
     ::SendMessageTimeoutA(HWND_BROADCAST, message, wparam, lparam, flags, timeout_ms, &result);
     return WAIT_OBJECT_0;
   }
-  call->run = SendBroadcast;
   call->message = message;
   call->wparam = wparam;
   call->lparam = lparam;
@@ -179,7 +170,6 @@ std::uint32_t WindowsPlatformOps::ApplySystemParameter(std::uint32_t action, std
     ::SystemParametersInfoA(action, param, data, flags);
     return WAIT_OBJECT_0;
   }
-  call->run = ApplyParameter;
   call->action = action;
   call->param = param;
   call->data = data;
@@ -198,7 +188,6 @@ std::uint32_t WindowsPlatformOps::SetSysColors(std::int32_t count, const std::in
                    reinterpret_cast<const COLORREF*>(colors));
     return WAIT_OBJECT_0;
   }
-  change->run = ApplyColorChange;
   change->count = count;
   change->elements = reinterpret_cast<INT*>(change + 1);
   change->colors = reinterpret_cast<COLORREF*>(change->elements + items);

@@ -231,14 +231,13 @@ TEST_P(CutShortBroadcastTest, TheSizeGoesBackAtOnceAndTheStatusSaysSo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Broadcasts, CutShortBroadcastTest,
-    ::testing::Values(
-        CutShortCase{"First", {0}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
-        CutShortCase{"Second", {1}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
-        CutShortCase{"Both", {0, 1}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
-        // A lower status says more, and wins.
-        CutShortCase{"KeyRefused", {0, 1}, 5, 0, 0, StepOutcome::kKeyNotOpened},
-        CutShortCase{"LockNameHeld", {0, 1}, 0, 6, 0, StepOutcome::kSizeNotStored},
-        CutShortCase{"StoreFails", {0}, 0, 0, 5, StepOutcome::kSizeNotStored}),
+    ::testing::Values(CutShortCase{"First", {0}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
+                      CutShortCase{"Second", {1}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
+                      CutShortCase{"Both", {0, 1}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
+                      // A lower status says more, and wins.
+                      CutShortCase{"KeyRefused", {0, 1}, 5, 0, 0, StepOutcome::kKeyNotOpened},
+                      CutShortCase{"LockNameHeld", {0, 1}, 0, 6, 0, StepOutcome::kSizeNotStored},
+                      CutShortCase{"StoreFails", {0}, 0, 0, 5, StepOutcome::kSizeNotStored}),
     [](const ::testing::TestParamInfo<CutShortCase>& param) { return param.param.name; });
 
 TEST_F(RefreshIconMetricsTest, AFailedStoreIsReportedAndTheSequenceKept) {

@@ -90,11 +90,11 @@ struct KeyCase {
   std::int32_t icon_open;  // 0 = key present, otherwise the injected open result
   std::int32_t color_open;
   int status;
-  std::vector<std::string> tail;     // what follows the banner, emits and SPI calls only
-  std::uint32_t icon_lock_wait = 0;  // what waiting for the icon-size lock gives
-  bool colors_hang = false;          // the colour change never returns
-  std::set<std::uint32_t> spi_hang{};// system-parameter requests that never return
-  std::set<int> broadcasts_hang{};   // broadcasts, by number, that never return
+  std::vector<std::string> tail;       // what follows the banner, emits and SPI calls only
+  std::uint32_t icon_lock_wait = 0;    // what waiting for the icon-size lock gives
+  bool colors_hang = false;            // the colour change never returns
+  std::set<std::uint32_t> spi_hang{};  // system-parameter requests that never return
+  std::set<int> broadcasts_hang{};     // broadcasts, by number, that never return
 };
 
 class RunRefreshKeyTest : public RunRefreshTest, public ::testing::WithParamInterface<KeyCase> {};

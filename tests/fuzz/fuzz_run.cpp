@@ -81,11 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   fake.set_status = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::int32_t>();
   fake.mutex_status = in.ConsumeBool() ? 0
-                     : in.ConsumeBool()
-                         // ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE,
-                         // ERROR_BAD_PATHNAME
-                         ? in.PickValueInArray<std::int32_t>({3, 5, 6, 161})
-                         : in.ConsumeIntegral<std::int32_t>();
+                      : in.ConsumeBool()
+                          // ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE,
+                          // ERROR_BAD_PATHNAME
+                          ? in.PickValueInArray<std::int32_t>({3, 5, 6, 161})
+                          : in.ConsumeIntegral<std::int32_t>();
   fake.wait_result = in.PickValueInArray<std::uint32_t>({0, 0x80, 0x102, 0xFFFFFFFF});
   fake.colors_never_return = in.ConsumeBool();
   for (int broadcast = 0; broadcast < 2; ++broadcast) {

@@ -25,6 +25,7 @@
 //                                     SID:MASK pairs; or "error N"
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// These need <windows.h> first.
 #include <aclapi.h>
 #include <sddl.h>
 #include <tlhelp32.h>
@@ -190,7 +191,8 @@ std::string RunCommand(const std::vector<std::string>& f) {
     return out;
   }
   if (verb == "version" && f.size() == 2) return VersionInfo(f[1]);
-  if (verb == "lock" && f.size() == 3) return TakeLock(f[1], std::strtoul(f[2].c_str(), nullptr, 10));
+  if (verb == "lock" && f.size() == 3)
+    return TakeLock(f[1], std::strtoul(f[2].c_str(), nullptr, 10));
   return "error usage";
 }
 
