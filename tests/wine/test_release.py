@@ -8,7 +8,7 @@ import tempfile
 import time
 import zipfile
 
-from winetools import windows_path
+from winetools import BANNER, windows_path
 
 EXPECTED_DLLS = {"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll", "USER32.dll"}
 
@@ -55,10 +55,15 @@ def test_version_resource_reads_back(wine):
 
 
 def package(build):
-    """Makes the release archive of a configured build: (program, archive)."""
+    """Makes the release archive of a configured build: (program, archive),
+    with the Windows Installer package beside it (msi_of)."""
     subprocess.run(["cmake", "--build", build, "--target", "package"], check=True,
                    capture_output=True)
     return os.path.join(build, "plenvor.exe"), os.path.join(build, "plenvor-1.0-win32.zip")
+
+
+def msi_of(build, version="1.0"):
+    return os.path.join(build, f"plenvor-{version}-win32.msi")
 
 
 def read(path):
@@ -68,14 +73,19 @@ def read(path):
 
 def assert_archive_holds(archive_path, exe_path):
     with zipfile.ZipFile(archive_path) as archive:
-        assert sorted(archive.namelist()) == ["LICENSE", "README.txt", "SHA256SUMS", "plenvor.exe"]
+        assert sorted(archive.namelist()) == ["LICENSE", "README.txt", "SHA256SUMS",
+                                              "plenvor-logon-task.xml", "plenvor.exe"]
         exe = archive.read("plenvor.exe")
         sums = archive.read("SHA256SUMS").decode()
         readme = archive.read("README.txt").decode()
         licence = archive.read("LICENSE").decode()
+        task = archive.read("plenvor-logon-task.xml")
     assert exe == read(exe_path)
-    assert sums == hashlib.sha256(exe).hexdigest() + "  plenvor.exe\n"
+    msi = msi_of(os.path.dirname(archive_path))
+    assert sums == (hashlib.sha256(exe).hexdigest() + "  plenvor.exe\n" +
+                    hashlib.sha256(read(msi)).hexdigest() + "  plenvor-1.0-win32.msi\n")
     assert licence.startswith("MIT License")
+    assert task == read(os.path.join(os.path.dirname(archive_path), "plenvor-logon-task.xml"))
     return readme
 
 
@@ -132,18 +142,176 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
         def verify(path):
             return subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", path],
                                   capture_output=True, text=True)
-        verified = verify(exe)
-        assert verified.returncode == 0, verified.stdout + verified.stderr
+        msi = msi_of(os.path.dirname(exe))
+        for signed_file in (exe, msi):
+            verified = verify(signed_file)
+            assert verified.returncode == 0, verified.stdout + verified.stderr
         tampered = os.path.join(work, "tampered.exe")
         data = bytearray(read(exe))
         data[0x400] ^= 1  # a byte of code
         with open(tampered, "wb") as f:
             f.write(data)
         assert verify(tampered).returncode != 0
+        tampered = os.path.join(work, "tampered.msi")
+        data = bytearray(read(msi))
+        data[data.index(b"The Plenvor developers")] ^= 1  # the publisher, in a signed stream
+        with open(tampered, "wb") as f:
+            f.write(data)
+        assert verify(tampered).returncode != 0
 
         assert read(exe) == read(exe2) and read(archive) == read(archive2)
+        assert read(msi) == read(msi_of(os.path.dirname(exe2)))
+        # The package installs the signed program itself.
+        extracted = os.path.join(work, "extracted")
+        subprocess.run(["msiextract", "-C", extracted, msi], check=True, capture_output=True)
+        assert read(os.path.join(extracted, "Program Files", "Plenvor", "plenvor.exe")) == read(exe)
         assert_archive_holds(archive, exe)
         print(f"signed program: {len(read(exe))} bytes, unsigned: {len(read(wine.exe))}")
 
         unsigned, signed = wine.run_plenvor(), wine.run_plenvor(exe=exe)
     assert (signed.stdout, signed.status) == (unsigned.stdout, unsigned.status)
+
+
+# The Windows Installer package --------------------------------------------
+
+UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
+INSTALLED_FILES = ["LICENSE", "README.txt", "plenvor-logon-task.xml", "plenvor.exe"]
+
+
+def source_dir():
+    return os.environ.get("PLENVOR_SOURCE", os.path.dirname(os.path.dirname(
+        os.path.dirname(os.path.abspath(__file__)))))
+
+
+def build_msi(build, version, out):
+    """The package of another version, made as the build makes its own."""
+    subprocess.run(["cmake", f"-DVERSION={version}",
+                    "-DWXS=" + os.path.join(source_dir(), "packaging/plenvor.wxs"),
+                    "-DEXE=" + os.path.join(build, "plenvor.exe"),
+                    "-DREADME=" + os.path.join(build, "README.txt"),
+                    "-DLICENCE=" + os.path.join(source_dir(), "LICENSE"),
+                    "-DLOGON_TASK=" + os.path.join(build, "plenvor-logon-task.xml"),
+                    "-DOUT=" + out, "-DEPOCH=", "-DWIXL=wixl", "-DMSIBUILD=msibuild",
+                    "-DFAKETIME=faketime", "-P", os.path.join(source_dir(), "cmake/msi.cmake")],
+                   check=True, capture_output=True)
+    return out
+
+
+def msi_property(msi, name):
+    table = subprocess.run(["msiinfo", "export", msi, "Property"], check=True,
+                           capture_output=True, text=True).stdout
+    return dict(line.split("\t", 1) for line in table.splitlines()[3:])[name].strip()
+
+
+def msiexec(wine, *args):
+    start = time.monotonic()
+    done = subprocess.run(["wine", "msiexec", *args, "/qn"], env=wine.env, capture_output=True,
+                          timeout=300)
+    assert done.returncode == 0, done.stderr[-2000:]
+    return time.monotonic() - start
+
+
+def plenvor_entries(wine):
+    """Add/Remove Programs entries named Plenvor: {product code: (name,
+    version, publisher)}."""
+    def text(raw):
+        return raw and bytes.fromhex(raw.split(" ", 1)[1]).rstrip(b"\0").decode()
+    entries = {}
+    for code in [c for c in wine.reg(("subkeys", "HKLM", UNINSTALL))[0].split("\t") if c]:
+        path = UNINSTALL + "\\" + code
+        fields = wine.reg(*[("get", "HKLM", path, name)
+                            for name in ("DisplayName", "DisplayVersion", "Publisher")])
+        fields = tuple(None if f == "missing" else text(f) for f in fields)
+        if fields[0] == "Plenvor":
+            entries[code] = fields
+    return entries
+
+
+def installed_folder(wine):
+    """Where the package put its files: the 32-bit Program Files folder."""
+    drive = os.path.join(wine.env["WINEPREFIX"], "drive_c")
+    folders = [os.path.join(drive, d, "Plenvor") for d in ("Program Files (x86)", "Program Files")]
+    return [f for f in folders if os.path.exists(f)]
+
+
+def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine):
+    build = os.environ.get("PLENVOR_BUILD", os.path.dirname(wine.exe))
+    msi = msi_of(build)
+    assert installed_folder(wine) == [] and plenvor_entries(wine) == {}
+    products = r"Software\Classes\Installer\Products"
+    registered_before = wine.reg(("subkeys", "HKLM", products))
+    installing = msiexec(wine, "/i", windows_path(msi))
+    folders = installed_folder(wine)
+    assert len(folders) == 1 and sorted(os.listdir(folders[0])) == INSTALLED_FILES
+    installed = os.path.join(folders[0], "plenvor.exe")
+    assert read(installed) == read(wine.exe)
+    assert read(os.path.join(folders[0], "README.txt")) == read(os.path.join(build, "README.txt"))
+    run = wine.run_plenvor(exe=installed)
+    assert (run.status, run.stdout) == (0, BANNER)
+    assert plenvor_entries(wine) == {
+        msi_property(msi, "ProductCode"): ("Plenvor", "1.0", "The Plenvor developers")}
+
+    with tempfile.TemporaryDirectory() as work:
+        newer = build_msi(build, "1.1", os.path.join(work, "plenvor-1.1-win32.msi"))
+        assert msi_property(newer, "UpgradeCode") == msi_property(msi, "UpgradeCode")
+        newer_code = msi_property(newer, "ProductCode")
+        assert newer_code != msi_property(msi, "ProductCode")
+        upgrading = msiexec(wine, "/i", windows_path(newer))
+        left_by_upgrade = (installed_folder(wine), sorted(os.listdir(folders[0])),
+                           plenvor_entries(wine))
+        removing = msiexec(wine, "/x", windows_path(newer))
+    print(f"install {installing:.1f} s, upgrade {upgrading:.1f} s, uninstall {removing:.1f} s; "
+          f"after the upgrade: {left_by_upgrade}")
+    # One entry, the newer one, and the same files in the same place.
+    assert left_by_upgrade == (folders, INSTALLED_FILES, {
+        newer_code: ("Plenvor", "1.1", "The Plenvor developers")})
+    assert installed_folder(wine) == [] and plenvor_entries(wine) == {}
+    assert wine.reg(("subkeys", "HKLM", products)) == registered_before
+
+
+def test_msi_is_a_silent_per_machine_package_without_custom_actions(wine):
+    msi = msi_of(os.environ.get("PLENVOR_BUILD", os.path.dirname(wine.exe)))
+
+    def rows(table):
+        out = subprocess.run(["msiinfo", "export", msi, table], check=True, capture_output=True,
+                             text=True).stdout
+        return out.splitlines()[3:]
+    assert msi_property(msi, "ALLUSERS") == "1"
+    assert msi_property(msi, "REBOOT") == "ReallySuppress"
+    assert rows("CustomAction") == []
+    assert rows("InstallUISequence") == [] or all(
+        "Dialog" not in r for r in rows("InstallUISequence"))
+    assert any(r.startswith("RemoveExistingProducts\t") for r in rows("InstallExecuteSequence"))
+
+
+# The logon task, as the Task Scheduler reads it (Task Scheduler schema 1.2).
+TASK_NS = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
+
+
+def test_logon_task_definition_holds_what_an_administrator_imports(wine):
+    import xml.etree.ElementTree as ET
+    build = os.environ.get("PLENVOR_BUILD", os.path.dirname(wine.exe))
+    data = read(os.path.join(build, "plenvor-logon-task.xml"))
+    assert data.startswith(b"\xff\xfe")  # UTF-16, little-endian, with its mark
+    text = data.decode("utf-16")
+    assert "\r\n" in text and "\n" not in text.replace("\r\n", "")
+    task = ET.fromstring(data)
+    assert task.tag == TASK_NS + "Task" and task.get("version") == "1.2"
+
+    def one(path):
+        found = task.findall("/".join(TASK_NS + part for part in path.split("/")))
+        assert len(found) == 1, path
+        return found[0].text
+    # At the logon of any user: a logon trigger with no user named.
+    triggers = task.find(TASK_NS + "Triggers")
+    assert [t.tag for t in triggers] == [TASK_NS + "LogonTrigger"]
+    assert triggers[0].find(TASK_NS + "UserId") is None
+    # As that user, in that user's session, elevated where the user can be.
+    assert one("Principals/Principal/GroupId") == "S-1-5-32-545"  # BUILTIN\Users
+    assert one("Principals/Principal/LogonType") == "InteractiveToken"
+    assert one("Principals/Principal/RunLevel") == "HighestAvailable"
+    # Short, and never twice at once.
+    limit = one("Settings/ExecutionTimeLimit")
+    assert limit.startswith("PT") and limit.endswith("M") and 1 <= int(limit[2:-1]) <= 5
+    assert one("Settings/MultipleInstancesPolicy") == "IgnoreNew"
+    assert one("Actions/Exec/Command").strip('"').endswith(r"\Plenvor\plenvor.exe")
