@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -194,51 +192,6 @@ INSTANTIATE_TEST_SUITE_P(
                                {kCreateLock + "161"},
                                true}),
     [](const ::testing::TestParamInfo<LockCase>& param) { return param.param.name; });
-
-struct CutShortCase {
-  const char* name;
-  std::set<int> hung;  // broadcasts, by number, that never return
-  std::int32_t open = 0;
-  std::int32_t create = 0;
-  std::int32_t store = 0;
-  StepOutcome outcome;
-};
-
-class CutShortBroadcastTest : public RefreshIconMetricsTest,
-                              public ::testing::WithParamInterface<CutShortCase> {};
-
-TEST_P(CutShortBroadcastTest, TheSizeGoesBackAtOnceAndTheStatusSaysSo) {
-  const CutShortCase& c = GetParam();
-  PutIconSize("48");
-  fake.broadcasts_never_return = c.hung;
-  if (c.open != 0) {
-    fake.open_status[kWindowMetricsPath] = c.open;
-  }
-  fake.mutex_status = c.create;
-  fake.set_status = c.store;
-  EXPECT_EQ(Run(), c.outcome);
-  EXPECT_EQ(Calls("Broadcast"), std::vector<std::string>(2, kBroadcast));
-  EXPECT_EQ(IconSize(), "48");
-  if (c.outcome == StepOutcome::kChangeUnconfirmed) {
-    const std::vector<std::string> first_broadcast_then_size = {
-        "SetValue Shell Icon Size type=1 \"0\" count=1", kBroadcast,
-        "SetValue Shell Icon Size type=1 \"48\" count=2", "DisarmInterruptGuard", kBroadcast};
-    const auto at = std::find(fake.log.begin(), fake.log.end(), first_broadcast_then_size[0]);
-    ASSERT_LE(at + 5, fake.log.end());
-    EXPECT_EQ(std::vector<std::string>(at, at + 5), first_broadcast_then_size);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Broadcasts, CutShortBroadcastTest,
-    ::testing::Values(CutShortCase{"First", {0}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
-                      CutShortCase{"Second", {1}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
-                      CutShortCase{"Both", {0, 1}, 0, 0, 0, StepOutcome::kChangeUnconfirmed},
-                      // A lower status says more, and wins.
-                      CutShortCase{"KeyRefused", {0, 1}, 5, 0, 0, StepOutcome::kKeyNotOpened},
-                      CutShortCase{"LockNameHeld", {0, 1}, 0, 6, 0, StepOutcome::kSizeNotStored},
-                      CutShortCase{"StoreFails", {0}, 0, 0, 5, StepOutcome::kSizeNotStored}),
-    [](const ::testing::TestParamInfo<CutShortCase>& param) { return param.param.name; });
 
 TEST_F(RefreshIconMetricsTest, AFailedStoreIsReportedAndTheSequenceKept) {
   for (const int failing : {0, 1}) {

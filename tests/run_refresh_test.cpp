@@ -121,6 +121,8 @@ TEST_P(RunRefreshKeyTest, ReportsKeysThatCannotBeOpened) {
     }
   }
   EXPECT_EQ(tail, c.tail);
+  // Whatever was cut short, refused or held, the size is back or untouched.
+  EXPECT_EQ(IconSize(), "48");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -174,7 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Any call that waits on other programs' windows and is cut short.
         KeyCase{"CursorsCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {0x57}},
         KeyCase{"WallpaperCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {0x14}},
-        KeyCase{"IconBroadcastCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {}, {0}},
+        KeyCase{"FirstIconBroadcastCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {}, {0}},
+        KeyCase{"SecondIconBroadcastCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {}, {1}},
         KeyCase{"CutShortAndColorsMissing",
                 0,
                 win::ERROR_FILE_NOT_FOUND,

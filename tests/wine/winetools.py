@@ -69,8 +69,10 @@ class Call:
         return int(self.args[i], 16)
 
 
-_CALL = re.compile(r"^([0-9a-f]+):Call ([\w]+\.\w+)\((.*)\) ret=([0-9a-f]+)$")
-_RET = re.compile(r"^([0-9a-f]+):Ret  ([\w]+\.\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
+# Lines of WINEDEBUG=+pid,+relay: process and thread, then the call.
+_LINE = re.compile(r"^([0-9a-f]+):([0-9a-f]+):")
+_CALL = re.compile(r"^([0-9a-f]+:[0-9a-f]+):Call ([\w]+\.\w+)\((.*)\) ret=([0-9a-f]+)$")
+_RET = re.compile(r"^([0-9a-f]+:[0-9a-f]+):Ret  ([\w]+\.\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
 _ARG = re.compile(r'([0-9a-f]+)(?: L?"((?:[^"\\]|\\.)*)")?(?:,|$)')
 
 # What the program calls to guard and bound the steps, not the steps' own
@@ -85,13 +87,22 @@ PLUMBING = {
 def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
     """The calls into dlls made from the program's own image, in order, with
     their return values, leaving out PLUMBING. The steps' calls that wait on
-    windows are made on worker threads, one at a time."""
+    windows are made on worker threads, one at a time. Only the first process
+    counts: one it starts (Wine's desktop, when no window has needed it yet)
+    inherits the trace and may load its image at the same address."""
     low, high = image_range(exe)
     calls = []
     pending = {}  # by thread
+    process = None
     with open(trace_path, "r", errors="replace") as f:
         for line in f:
             line = line.rstrip("\n")
+            m = _LINE.match(line)
+            if not m:
+                continue
+            process = process or m.group(1)
+            if m.group(1) != process:
+                continue
             m = _CALL.match(line)
             if m:
                 thread, name, raw, ret = m.groups()
@@ -178,7 +189,7 @@ class Wine:
         applied."""
         env = dict(self.env)
         if relay:
-            env["WINEDEBUG"] = "+relay"
+            env["WINEDEBUG"] = "+pid,+relay"
         with open(self.path(name + ".stdout"), "wb") as o, \
                 open(self.path(name + ".stderr"), "wb") as e:
             return subprocess.Popen(["wine", exe or self.exe, *args], env=env, stdout=o,

@@ -7,7 +7,6 @@
 //       delvalue ROOT PATH NAME
 //       delkey ROOT PATH              the key with everything below it
 //       haskey ROOT PATH              print "yes" or "no"
-//       subkeys ROOT PATH             print the names of its subkeys, split by tabs
 //       syscolors                     print the 25 GetSysColor values in hex
 //       version PATH                  print the version resource's strings
 //   plenvor_helper listen LOG READY STOP   log broadcasts until STOP exists
@@ -181,20 +180,6 @@ std::string RunCommand(const std::vector<std::string>& f) {
     if (RegOpenKeyExA(RootKey(f[1]), f[2].c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "no";
     RegCloseKey(key);
     return "yes";
-  }
-  if (verb == "subkeys" && f.size() == 3) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(RootKey(f[1]), f[2].c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
-    std::string out;
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-      DWORD length = sizeof name;
-      if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        break;
-      out += (i ? "\t" : "") + std::string(name, length);
-    }
-    RegCloseKey(key);
-    return out;
   }
   if (verb == "syscolors") {
     std::string out;
