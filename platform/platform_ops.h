@@ -64,7 +64,8 @@ class PlatformOps {
 
   // SetSysColors: elements[i] takes colors[i], all in one change. It
   // repaints every visible window, and one that has stopped answering can
-  // hold it for good. The lists are copied.
+  // hold it for good. The lists are copied; count is at most 25, the display
+  // elements the program sets (any beyond are left out).
   virtual std::uint32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
                                      const std::uint32_t* colors, std::uint32_t bound_ms) = 0;
 

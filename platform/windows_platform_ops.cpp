@@ -14,31 +14,29 @@ HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
 // NOLINTNEXTLINE(performance-no-int-to-ptr)
 HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// A call that waits on other programs' windows, run on a worker thread. It
-// lives on the heap, off the caller's stack: the call may still be running
-// after the caller has given up on it and returned. Each kind of call is a
-// struct of its arguments with a Make() that makes it.
+// A call that waits on other programs' windows, run on a worker thread. Each
+// kind of call is a struct of its arguments with a Make() that makes it.
 template <typename Call>
 DWORD WINAPI RunOnWorker(void* param) {
   static_cast<const Call*>(param)->Make();
   return 0;
 }
 
-// A zeroed block for a call of type T with `extra` bytes after it, or null.
-template <typename T>
-T* NewCall(SIZE_T extra = 0) {
-  return static_cast<T*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(T) + extra));
-}
-
-// Makes `call` (from NewCall) and waits for it at most bound_ms. The block is
-// freed here only once the call has returned; a call still running keeps it
-// until the process ends.
+// Makes `call` and waits for it at most bound_ms. The worker gets a copy on
+// the heap, off the caller's stack, since it may still be running after the
+// caller has given up on it and returned; the copy is freed only once the
+// call has returned. Without a copy or a thread the call is made here.
 template <typename Call>
-std::uint32_t RunBounded(Call* call, DWORD bound_ms) {
-  HANDLE worker = ::CreateThread(nullptr, 0, RunOnWorker<Call>, call, 0, nullptr);
+std::uint32_t RunBounded(const Call& call, DWORD bound_ms) {
+  auto* copy = static_cast<Call*>(::HeapAlloc(::GetProcessHeap(), 0, sizeof(Call)));
+  HANDLE worker = nullptr;
+  if (copy != nullptr) {
+    *copy = call;
+    worker = ::CreateThread(nullptr, 0, RunOnWorker<Call>, copy, 0, nullptr);
+  }
   if (worker == nullptr) {
-    call->Make();
-    ::HeapFree(::GetProcessHeap(), 0, call);
+    call.Make();
+    ::HeapFree(::GetProcessHeap(), 0, copy);
     return WAIT_OBJECT_0;
   }
   const DWORD wait = ::WaitForSingleObject(worker, bound_ms);
@@ -46,7 +44,7 @@ std::uint32_t RunBounded(Call* call, DWORD bound_ms) {
   if (wait != WAIT_OBJECT_0) {
     return WAIT_TIMEOUT;
   }
-  ::HeapFree(::GetProcessHeap(), 0, call);
+  ::HeapFree(::GetProcessHeap(), 0, copy);
   return WAIT_OBJECT_0;
 }
 
@@ -72,13 +70,14 @@ struct SystemParameter {
   void Make() const { ::SystemParametersInfoA(action, param, data, flags); }
 };
 
-// The lists follow the block.
+// The lists themselves, not pointers to the caller's.
 struct ColorChange {
+  static constexpr int kMaxCount = 25;
   int count;
-  INT* elements;
-  COLORREF* colors;
+  std::array<INT, kMaxCount> elements;
+  std::array<COLORREF, kMaxCount> colors;
 
-  void Make() const { ::SetSysColors(count, elements, colors); }
+  void Make() const { ::SetSysColors(count, elements.data(), colors.data()); }
 };
 
 // SYSTEM and the Administrators group, full access; no one else anything.
@@ -148,52 +147,24 @@ std::uint32_t WindowsPlatformOps::BroadcastMessage(std::uint32_t message, std::u
                                                    std::int32_t lparam, std::uint32_t flags,
                                                    std::uint32_t timeout_ms,
                                                    std::uint32_t bound_ms) {
-  auto* call = NewCall<Broadcast>();
-  if (call == nullptr) {
-    DWORD_PTR result = 0;
-    ::SendMessageTimeoutA(HWND_BROADCAST, message, wparam, lparam, flags, timeout_ms, &result);
-    return WAIT_OBJECT_0;
-  }
-  call->message = message;
-  call->wparam = wparam;
-  call->lparam = lparam;
-  call->flags = flags;
-  call->timeout_ms = timeout_ms;
-  return RunBounded(call, bound_ms);
+  return RunBounded(Broadcast{message, wparam, lparam, flags, timeout_ms}, bound_ms);
 }
 
 std::uint32_t WindowsPlatformOps::ApplySystemParameter(std::uint32_t action, std::uint32_t param,
                                                        void* data, std::uint32_t flags,
                                                        std::uint32_t bound_ms) {
-  auto* call = NewCall<SystemParameter>();
-  if (call == nullptr) {
-    ::SystemParametersInfoA(action, param, data, flags);
-    return WAIT_OBJECT_0;
-  }
-  call->action = action;
-  call->param = param;
-  call->data = data;
-  call->flags = flags;
-  return RunBounded(call, bound_ms);
+  return RunBounded(SystemParameter{action, param, data, flags}, bound_ms);
 }
 
 std::uint32_t WindowsPlatformOps::SetSysColors(std::int32_t count, const std::int32_t* elements,
                                                const std::uint32_t* colors,
                                                std::uint32_t bound_ms) {
-  const auto items = static_cast<SIZE_T>(count > 0 ? count : 0);
-  auto* change = NewCall<ColorChange>(items * (sizeof(INT) + sizeof(COLORREF)));
-  if (change == nullptr) {
-    // INT and COLORREF (DWORD) have the same layout as the fixed-width types.
-    ::SetSysColors(count, reinterpret_cast<const INT*>(elements),
-                   reinterpret_cast<const COLORREF*>(colors));
-    return WAIT_OBJECT_0;
-  }
-  change->count = count;
-  change->elements = reinterpret_cast<INT*>(change + 1);
-  change->colors = reinterpret_cast<COLORREF*>(change->elements + items);
-  for (SIZE_T i = 0; i < items; ++i) {
-    change->elements[i] = elements[i];
-    change->colors[i] = colors[i];
+  ColorChange change{};
+  change.count = count < 0 ? 0 : (count > ColorChange::kMaxCount ? ColorChange::kMaxCount : count);
+  for (int i = 0; i < change.count; ++i) {
+    const auto at = static_cast<std::size_t>(i);
+    change.elements.at(at) = elements[i];
+    change.colors.at(at) = colors[i];
   }
   return RunBounded(change, bound_ms);
 }

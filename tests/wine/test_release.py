@@ -54,10 +54,10 @@ def test_version_resource_reads_back(wine):
     assert fields["Fixed"] == "1.0.0.0"
 
 
-def package(build):
+def package(build, env=None):
     """Makes the release archive of a configured build: (program, archive),
     with the Windows Installer package beside it (msi_of)."""
-    subprocess.run(["cmake", "--build", build, "--target", "package"], check=True,
+    subprocess.run(["cmake", "--build", build, "--target", "package"], env=env, check=True,
                    capture_output=True)
     return os.path.join(build, "plenvor.exe"), os.path.join(build, "plenvor-1.0-win32.zip")
 
@@ -122,21 +122,58 @@ def make_signing_key(folder):
     return [os.path.join(folder, name) for name in ("ca.pem", "signer.p12", "password")]
 
 
-def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
-    source = os.environ.get("PLENVOR_SOURCE", os.path.dirname(os.path.dirname(
+def source_dir():
+    return os.environ.get("PLENVOR_SOURCE", os.path.dirname(os.path.dirname(
         os.path.dirname(os.path.abspath(__file__)))))
+
+
+PKCS11_ENGINE = "/usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so"
+SOFTHSM_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
+
+
+def make_token(folder, key_pem):
+    """A throwaway SoftHSM token holding key_pem as "Code Signing"; returns
+    (environment for its users, PIN file)."""
+    tokens = os.path.join(folder, "tokens")
+    os.makedirs(tokens)
+    conf = os.path.join(folder, "softhsm2.conf")
+    with open(conf, "w") as f:
+        f.write(f"directories.tokendir = {tokens}\nobjectstore.backend = file\n")
+    env = dict(os.environ, SOFTHSM2_CONF=conf)
+    for args in (["--init-token", "--free", "--label", "plenvor-test", "--pin", "1234",
+                  "--so-pin", "4321"],
+                 ["--import", key_pem, "--token", "plenvor-test", "--label", "Code Signing",
+                  "--id", "01", "--pin", "1234"]):
+        subprocess.run(["softhsm2-util", *args], env=env, check=True, capture_output=True)
+    pin = os.path.join(folder, "token.pin")
+    with open(pin, "w") as f:
+        f.write("1234\n")
+    return env, pin
+
+
+def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
+    # The second build's key is on a token, as keys for public code-signing
+    # certificates must now be: SoftHSM as the token, libp11's engine as
+    # osslsigncode's way to it, through the README's PLENVOR_SIGN_KEY_OPTIONS.
+    # One key, one certificate, one signing time: the two are identical.
     with tempfile.TemporaryDirectory() as work:
         ca, p12, password = make_signing_key(work)
-        env = dict(os.environ, SOURCE_DATE_EPOCH=str(int(time.time())))
+        token_env, pin = make_token(work, os.path.join(work, "signer.key"))
+        token_options = ["-pkcs11engine", PKCS11_ENGINE, "-pkcs11module", SOFTHSM_MODULE,
+                         "-certs", os.path.join(work, "signer.pem"),
+                         "-key", "pkcs11:object=Code%20Signing"]
+        env = dict(token_env, SOURCE_DATE_EPOCH=str(int(time.time())))
         builds = []
-        for name in ("first", "second"):
+        for name, key_args in (("file", ["-DPLENVOR_SIGN_PKCS12=" + p12,
+                                         "-DPLENVOR_SIGN_PASSWORD_FILE=" + password]),
+                               ("token", ["-DPLENVOR_SIGN_KEY_OPTIONS=" + ";".join(token_options),
+                                          "-DPLENVOR_SIGN_PASSWORD_FILE=" + pin])):
             build = os.path.join(work, name)
-            subprocess.run(["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-                            "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake/mingw-i686.cmake"),
-                            "-DPLENVOR_SIGN_PKCS12=" + p12,
-                            "-DPLENVOR_SIGN_PASSWORD_FILE=" + password],
-                           env=env, check=True, capture_output=True)
-            builds.append(package(build))
+            subprocess.run(["cmake", "-S", source_dir(), "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+                            "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source_dir(),
+                                                                     "cmake/mingw-i686.cmake"),
+                            *key_args], env=env, check=True, capture_output=True)
+            builds.append(package(build, env))
         (exe, archive), (exe2, archive2) = builds
 
         def verify(path):
@@ -176,11 +213,6 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
 
 UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
 INSTALLED_FILES = ["LICENSE", "README.txt", "plenvor-logon-task.xml", "plenvor.exe"]
-
-
-def source_dir():
-    return os.environ.get("PLENVOR_SOURCE", os.path.dirname(os.path.dirname(
-        os.path.dirname(os.path.abspath(__file__)))))
 
 
 def build_msi(build, version, out):
@@ -289,49 +321,3 @@ def test_logon_task_definition_holds_what_an_administrator_imports(wine):
     assert limit.startswith("PT") and limit.endswith("M") and 1 <= int(limit[2:-1]) <= 5
     assert one("Settings/MultipleInstancesPolicy") == "IgnoreNew"
     assert one("Actions/Exec/Command").strip('"').endswith(r"\Plenvor\plenvor.exe")
-
-
-# The README's example for a key that stays on a token, with SoftHSM as the
-# token and libp11's engine as osslsigncode's way to it.
-PKCS11_ENGINE = "/usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so"
-SOFTHSM_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
-
-
-def make_token(folder, key_pem):
-    """A throwaway SoftHSM token holding key_pem as "Code Signing"; returns
-    (environment for its users, PIN file)."""
-    tokens = os.path.join(folder, "tokens")
-    os.makedirs(tokens)
-    conf = os.path.join(folder, "softhsm2.conf")
-    with open(conf, "w") as f:
-        f.write(f"directories.tokendir = {tokens}\nobjectstore.backend = file\n")
-    env = dict(os.environ, SOFTHSM2_CONF=conf)
-    for args in (["--init-token", "--free", "--label", "plenvor-test", "--pin", "1234",
-                  "--so-pin", "4321"],
-                 ["--import", key_pem, "--token", "plenvor-test", "--label", "Code Signing",
-                  "--id", "01", "--pin", "1234"]):
-        subprocess.run(["softhsm2-util", *args], env=env, check=True, capture_output=True)
-    pin = os.path.join(folder, "token.pin")
-    with open(pin, "w") as f:
-        f.write("1234\n")
-    return env, pin
-
-
-def test_a_key_on_a_token_signs_the_program_and_the_package(wine):
-    with tempfile.TemporaryDirectory() as work:
-        ca, _, _ = make_signing_key(work)
-        env, pin = make_token(work, os.path.join(work, "signer.key"))
-        build = os.path.join(work, "token")
-        options = ["-pkcs11engine", PKCS11_ENGINE, "-pkcs11module", SOFTHSM_MODULE,
-                   "-certs", os.path.join(work, "signer.pem"), "-key", "pkcs11:object=Code%20Signing"]
-        subprocess.run(["cmake", "-S", source_dir(), "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-                        "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source_dir(), "cmake/mingw-i686.cmake"),
-                        "-DPLENVOR_SIGN_PASSWORD_FILE=" + pin,
-                        "-DPLENVOR_SIGN_KEY_OPTIONS=" + ";".join(options)],
-                       env=env, check=True, capture_output=True)
-        subprocess.run(["cmake", "--build", build], env=env, check=True, capture_output=True)
-        for signed in (os.path.join(build, "plenvor.exe"), msi_of(build)):
-            verified = subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", signed],
-                                      capture_output=True, text=True)
-            assert verified.returncode == 0, verified.stdout + verified.stderr
-            assert "Plenvor Test Signer" in verified.stdout
