@@ -161,10 +161,12 @@ std::uint32_t WindowsPlatformOps::SetSysColors(std::int32_t count, const std::in
                                                std::uint32_t bound_ms) {
   ColorChange change{};
   change.count = count < 0 ? 0 : (count > ColorChange::kMaxCount ? ColorChange::kMaxCount : count);
+  // Indexing, not at(): at() would bring the C++ library's exception
+  // machinery into the program.
   for (int i = 0; i < change.count; ++i) {
     const auto at = static_cast<std::size_t>(i);
-    change.elements.at(at) = elements[i];
-    change.colors.at(at) = colors[i];
+    change.elements[at] = elements[i];
+    change.colors[at] = colors[i];
   }
   return RunBounded(change, bound_ms);
 }
