@@ -16,7 +16,8 @@ string(UUID package_code NAMESPACE ${package_namespace} NAME "Plenvor ${VERSION}
 if("${EPOCH}" STREQUAL "")
   set(EPOCH 315532800)
 endif()
-# faketime takes a date; a fixed one (no leading "@") stops its clock there.
+# faketime's plain form only starts the clock at the date and lets it run, so a
+# slow wixl stamped a later second; with -f an absolute date stops it there.
 execute_process(COMMAND date -u -d "@${EPOCH}" "+%Y-%m-%d %H:%M:%S"
                 OUTPUT_VARIABLE clock OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 
@@ -33,7 +34,7 @@ execute_process(COMMAND touch -d "@${EPOCH}" plenvor.exe README.txt LICENSE plen
                 WORKING_DIRECTORY "${stage}" COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE "${OUT}")
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env TZ=UTC "${FAKETIME}" "${clock}"
+  COMMAND ${CMAKE_COMMAND} -E env TZ=UTC "${FAKETIME}" -f "${clock}"
           "${WIXL}" --arch x86 -o "${OUT}"
           -D "Version=${VERSION}" -D "ProductCode=${product_code}" "${WXS}"
   WORKING_DIRECTORY "${stage}"
@@ -41,7 +42,7 @@ execute_process(
 file(REMOVE_RECURSE "${stage}")
 # wixl draws the package code at random; a package of one version keeps one.
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env TZ=UTC "${FAKETIME}" "${clock}"
+  COMMAND ${CMAKE_COMMAND} -E env TZ=UTC "${FAKETIME}" -f "${clock}"
           "${MSIBUILD}" "${OUT}" -s "Plenvor ${VERSION}" "The Plenvor developers" "Intel;1033"
           "{${package_code}}"
   COMMAND_ERROR_IS_FATAL ANY)

@@ -160,7 +160,8 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
         token_env, pin = make_token(work, os.path.join(work, "signer.key"))
         # No -pkcs11engine: osslsigncode 2.5 takes an engine's path for its id
         # and cannot load it, so the engine is found by its name, as the README says.
-        token_options = ["-pkcs11module", SOFTHSM_MODULE, "-certs", os.path.join(work, "signer.pem"),
+        token_options = ["-pkcs11module", SOFTHSM_MODULE,
+                         "-certs", os.path.join(work, "signer.pem"),
                          "-key", "pkcs11:object=Code%20Signing"]
         env = dict(token_env, SOURCE_DATE_EPOCH=str(int(time.time())))
         builds = []
@@ -174,15 +175,17 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
                                                                      "cmake/mingw-i686.cmake"),
                             *key_args], env=env, check=True, capture_output=True)
             builds.append(package(build, env))
+            for made in (*builds[-1], msi_of(build)):  # shown when the test fails
+                print(name, hashlib.sha256(read(made)).hexdigest(), os.path.basename(made))
         (exe, archive), (exe2, archive2) = builds
 
         def verify(path):
             return subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", path],
                                   capture_output=True, text=True)
-        msi = msi_of(os.path.dirname(exe))
-        for signed_file in (exe, msi):
+        msi, msi2 = msi_of(os.path.dirname(exe)), msi_of(os.path.dirname(exe2))
+        for signed_file in (exe, msi, exe2, msi2):
             verified = verify(signed_file)
-            assert verified.returncode == 0, verified.stdout + verified.stderr
+            assert verified.returncode == 0, signed_file + verified.stdout + verified.stderr
         tampered = os.path.join(work, "tampered.exe")
         data = bytearray(read(exe))
         data[0x400] ^= 1  # a byte of code
@@ -197,7 +200,7 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
         assert verify(tampered).returncode != 0
 
         assert read(exe) == read(exe2)
-        assert_same_package(msi, msi_of(os.path.dirname(exe2)))
+        assert_same_package(msi, msi2)
         assert read(archive) == read(archive2)
         # The package installs the signed program itself.
         extracted = os.path.join(work, "extracted")
@@ -216,7 +219,7 @@ UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
 INSTALLED_FILES = ["LICENSE", "README.txt", "plenvor-logon-task.xml", "plenvor.exe"]
 
 
-def build_msi(build, version, out):
+def build_msi(build, version, out, wixl="wixl"):
     """The package of another version, made as the build makes its own."""
     subprocess.run(["cmake", f"-DVERSION={version}",
                     "-DWXS=" + os.path.join(source_dir(), "packaging/plenvor.wxs"),
@@ -224,7 +227,7 @@ def build_msi(build, version, out):
                     "-DREADME=" + os.path.join(build, "README.txt"),
                     "-DLICENCE=" + os.path.join(source_dir(), "LICENSE"),
                     "-DLOGON_TASK=" + os.path.join(build, "plenvor-logon-task.xml"),
-                    "-DOUT=" + out, "-DEPOCH=", "-DWIXL=wixl", "-DMSIBUILD=msibuild",
+                    "-DOUT=" + out, "-DEPOCH=", "-DWIXL=" + wixl, "-DMSIBUILD=msibuild",
                     "-DFAKETIME=faketime", "-P", os.path.join(source_dir(), "cmake/msi.cmake")],
                    check=True, capture_output=True)
     return out
@@ -312,6 +315,20 @@ def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine):
     assert left_by_upgrade == (folders, INSTALLED_FILES, None,
                                ("Plenvor", "1.1", "The Plenvor developers"))
     assert removed == ([], None)
+
+
+def test_msi_is_the_same_however_long_wixl_takes(wine):
+    # A loaded machine makes wixl slow. Its clock must stay at the build's
+    # time, or the summary's times move to a later second and the bytes differ.
+    build = os.environ.get("PLENVOR_BUILD", os.path.dirname(wine.exe))
+    with tempfile.TemporaryDirectory() as work:
+        slow = os.path.join(work, "slow-wixl")
+        with open(slow, "w") as f:
+            f.write('#!/bin/sh\nsleep 1.2\nexec wixl "$@"\n')  # always past a second
+        os.chmod(slow, 0o755)
+        packages = [build_msi(build, "1.0", os.path.join(work, f"{name}.msi"), wixl=tool)
+                    for name, tool in (("quick", "wixl"), ("slow", slow))]
+        assert_same_package(*packages)
 
 
 # The logon task, as the Task Scheduler reads it (Task Scheduler schema 1.2).
