@@ -18,8 +18,7 @@ constexpr const char* kBanner[] = {
     " \n",
 };
 
-// Whether the requests broadcast, and how, is not documented; whatever they
-// do is bounded.
+// Each request broadcasts WM_SETTINGCHANGE, and so may wait on every window.
 constexpr std::uint32_t kSystemParameterBoundMs = 5000;
 
 // The lowest non-zero status is the one that says most about the run.
@@ -39,7 +38,7 @@ StepOutcome ReloadCursorsAndWallpaper(PlatformOps& ops) {
   const bool wallpaper =
       ops.ApplySystemParameter(win::SPI_SETDESKWALLPAPER, 0, nullptr, win::SPIF_SENDWININICHANGE,
                                kSystemParameterBoundMs) == win::WAIT_OBJECT_0;
-  return cursors && wallpaper ? StepOutcome::kCompleted : StepOutcome::kChangeUnconfirmed;
+  return cursors && wallpaper ? StepOutcome::kCompleted : StepOutcome::kCutShort;
 }
 
 int RunRefresh(PlatformOps& ops) {

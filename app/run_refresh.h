@@ -18,8 +18,7 @@ inline constexpr int kExitKeyNotOpened = 1;  // a step could not open its regist
 int RunRefresh(PlatformOps& ops);
 
 // Asks for the cursor set and the wallpaper to be reloaded, without storing
-// either in the user's profile. kChangeUnconfirmed when a request was cut
-// short.
+// either in the user's profile. kCutShort when a request was cut short.
 StepOutcome ReloadCursorsAndWallpaper(PlatformOps& ops);
 
 }  // namespace plenvor

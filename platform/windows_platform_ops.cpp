@@ -15,10 +15,10 @@ HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
 HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // A call that waits on other programs' windows, run on a worker thread. Each
-// kind of call is a struct of its arguments with a Make() that makes it.
-template <typename Call>
+// kind of call is a struct of its arguments with a Run() that makes the call.
+template <typename BoundedCall>
 DWORD WINAPI RunOnWorker(void* param) {
-  static_cast<const Call*>(param)->Make();
+  static_cast<const BoundedCall*>(param)->Run();
   return 0;
 }
 
@@ -26,16 +26,16 @@ DWORD WINAPI RunOnWorker(void* param) {
 // the heap, off the caller's stack, since it may still be running after the
 // caller has given up on it and returned; the copy is freed only once the
 // call has returned. Without a copy or a thread the call is made here.
-template <typename Call>
-std::uint32_t RunBounded(const Call& call, DWORD bound_ms) {
-  auto* copy = static_cast<Call*>(::HeapAlloc(::GetProcessHeap(), 0, sizeof(Call)));
+template <typename BoundedCall>
+std::uint32_t RunBounded(const BoundedCall& call, DWORD bound_ms) {
+  auto* copy = static_cast<BoundedCall*>(::HeapAlloc(::GetProcessHeap(), 0, sizeof(BoundedCall)));
   HANDLE worker = nullptr;
   if (copy != nullptr) {
     *copy = call;
-    worker = ::CreateThread(nullptr, 0, RunOnWorker<Call>, copy, 0, nullptr);
+    worker = ::CreateThread(nullptr, 0, RunOnWorker<BoundedCall>, copy, 0, nullptr);
   }
   if (worker == nullptr) {
-    call.Make();
+    call.Run();
     ::HeapFree(::GetProcessHeap(), 0, copy);
     return WAIT_OBJECT_0;
   }
@@ -55,7 +55,7 @@ struct Broadcast {
   UINT flags;
   UINT timeout_ms;
 
-  void Make() const {
+  void Run() const {
     DWORD_PTR result = 0;
     ::SendMessageTimeoutA(HWND_BROADCAST, message, wparam, lparam, flags, timeout_ms, &result);
   }
@@ -67,7 +67,7 @@ struct SystemParameter {
   void* data;
   UINT flags;
 
-  void Make() const { ::SystemParametersInfoA(action, param, data, flags); }
+  void Run() const { ::SystemParametersInfoA(action, param, data, flags); }
 };
 
 // The lists themselves, not pointers to the caller's.
@@ -77,7 +77,7 @@ struct ColorChange {
   std::array<INT, kMaxCount> elements;
   std::array<COLORREF, kMaxCount> colors;
 
-  void Make() const { ::SetSysColors(count, elements.data(), colors.data()); }
+  void Run() const { ::SetSysColors(count, elements.data(), colors.data()); }
 };
 
 // SYSTEM and the Administrators group, full access; no one else anything.
@@ -173,8 +173,8 @@ std::uint32_t WindowsPlatformOps::SetSysColors(std::int32_t count, const std::in
 
 std::int32_t WindowsPlatformOps::CreateNamedMutex(const char* name, Handle* mutex) {
   SECURITY_ATTRIBUTES attributes;
-  // Without the descriptor (it cannot fail to build, short of a broken
-  // system) the object gets the default security, as it would anyway.
+  // Should the descriptor not build (only on a broken system), the mutex
+  // gets the default security of the creator's token.
   const bool secured = MakeLockSecurity(attributes);
   HANDLE created = ::CreateMutexA(secured ? &attributes : nullptr, FALSE, name);
   *mutex = reinterpret_cast<Handle>(created);

@@ -89,7 +89,7 @@ const char* ValidatedSizeText(PlatformOps& ops, RegKey key, ValueBuffer& buffer)
   std::uint32_t type = 0;
   const std::int32_t status =
       ops.QueryValue(key, kShellIconSizeName, &type, buffer.data.data(), &buffer.capacity);
-  if (status != win::ERROR_SUCCESS || type != win::REG_SZ || buffer.capacity == 0) {
+  if (status != win::ERROR_SUCCESS || type != win::REG_SZ) {
     return kFallbackSize;
   }
   const char* text = TerminateText(buffer, buffer.capacity);
@@ -144,7 +144,7 @@ StepOutcome RefreshIconMetrics(PlatformOps& ops, ValueBuffer& buffer) {
   if (!stored) {
     return StepOutcome::kSizeNotStored;
   }
-  return in_time ? StepOutcome::kCompleted : StepOutcome::kChangeUnconfirmed;
+  return in_time ? StepOutcome::kCompleted : StepOutcome::kCutShort;
 }
 
 }  // namespace plenvor

@@ -18,14 +18,14 @@ struct ValueBuffer {
   std::array<std::uint8_t, kMaxData + 1> data{};
 };
 
-// How a step that opens a registry key ended; each value is the exit status
-// it stands for, and a run ends with the lowest non-zero one of its steps.
+// How a step ended; each value is the exit status it stands for, and a run
+// ends with the lowest non-zero one of its steps.
 enum class StepOutcome {
   kCompleted = 0,
-  kKeyNotOpened = 1,       // missing, or refused: the step could not do its work
-  kSizeNotStored = 2,      // the icon size was left alone, or a store of it failed
-  kChangeUnconfirmed = 3,  // a broadcast, a system-parameter request or the colour
-                           // change was cut short: a window did not confirm it in time
+  kKeyNotOpened = 1,   // missing, or refused: the step could not do its work
+  kSizeNotStored = 2,  // the icon size was left alone, or a store of it failed
+  kCutShort = 3,       // a broadcast, a system-parameter request or the colour
+                       // change was cut short: a window did not confirm it in time
 };
 
 // True for the open results that mean the key is not there.

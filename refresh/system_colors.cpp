@@ -16,8 +16,8 @@ const std::array<const char*, kSystemColorCount> SystemColorTable = {
 namespace {
 
 // Long enough for every window that answers to repaint; a visible window that
-// has stopped answering must not hold a logon script for good.
-constexpr std::uint32_t kColorChangeWaitMs = 10000;
+// has stopped answering must not hold a logon for good.
+constexpr std::uint32_t kColorChangeBoundMs = 10000;
 
 // One "%i": white space, an optional sign, then a number in the base its
 // prefix names. False on a mismatch, with nothing stored.
@@ -107,9 +107,9 @@ StepOutcome ReloadSystemColors(PlatformOps& ops, ValueBuffer& buffer) {
     ++read;
   }
   StepOutcome outcome = StepOutcome::kCompleted;
-  if (read > 0 && ops.SetSysColors(read, elements.data(), colors.data(), kColorChangeWaitMs) ==
+  if (read > 0 && ops.SetSysColors(read, elements.data(), colors.data(), kColorChangeBoundMs) ==
                       win::WAIT_TIMEOUT) {
-    outcome = StepOutcome::kChangeUnconfirmed;
+    outcome = StepOutcome::kCutShort;
   }
   ops.CloseKey(key);
   return outcome;

@@ -5,21 +5,36 @@
 #include <string>
 #include <vector>
 
-#include "refresh/icon_metrics.h"
-#include "refresh/system_colors.h"
-#include "refresh/win32_codes.h"
 #include "tests/fake_platform.h"
+#include "tests/test_data.h"
 
 namespace plenvor {
 
-// How the fake logs the opening of the WindowMetrics key, up to its result.
-inline const std::string kOpenWindowMetrics =
-    "OpenKey 80000003 .Default\\Control Panel\\desktop\\WindowMetrics 0 f003f -> ";
+// The names a run uses, as the test data gives them.
+inline const std::string& WindowMetricsPath() { return test_data::Fact("window_metrics"); }
+inline const std::string& IconSizeName() { return test_data::Fact("icon_size"); }
+inline const std::string& ColorsPath() { return test_data::Fact("colors"); }
+
+// The calls of the steps, as a run must make them.
+inline call::OpenKey OpenWindowMetrics(std::int32_t result) {
+  return {ms::HKEY_USERS, WindowMetricsPath(), 0, ms::KEY_ALL_ACCESS, result};
+}
+inline call::OpenKey OpenColors(std::int32_t result) {
+  return {ms::HKEY_CURRENT_USER, ColorsPath(), 0, ms::KEY_READ, result};
+}
+// Each window 5 s, the broadcast as a whole 10 s.
+inline const call::Broadcast kIconBroadcast{
+    ms::WM_SETTINGCHANGE, ms::SPI_SETICONMETRICS, 0, ms::SMTO_ABORTIFHUNG, 5000, 10000};
+inline call::SetValue StoreIconSize(const std::string& text) {
+  return {IconSizeName(), ms::REG_SZ, text};
+}
 
 // Every test through the fake ends with the platform's rules kept: no room
 // beyond the buffer, no key used after close, no key left open.
 class FakeTest : public ::testing::Test {
  protected:
+  FakeTest() { fake.watched_value = IconSizeName(); }
+
   void TearDown() override {
     EXPECT_EQ(fake.violations, std::vector<std::string>{});
     EXPECT_TRUE(fake.open_keys.empty()) << "a key was left open";
@@ -27,30 +42,20 @@ class FakeTest : public ::testing::Test {
     EXPECT_FALSE(fake.guard_text) << "the interrupt guard was left armed";
   }
 
-  void PutIconSize(const std::string& text) {
-    fake.PutText(win::HKEY_USERS, kWindowMetricsPath, kShellIconSizeName, text);
+  void PutIconSize(const std::string& bytes, std::uint32_t type = ms::REG_SZ) {
+    fake.Put(ms::HKEY_USERS, WindowMetricsPath(), IconSizeName(), bytes, type);
   }
   std::optional<std::string> IconSize() const {
-    return fake.StoredText(win::HKEY_USERS, kWindowMetricsPath, kShellIconSizeName);
+    return fake.Stored(ms::HKEY_USERS, WindowMetricsPath(), IconSizeName());
   }
-  void PutColor(int element, const std::string& text) {
-    fake.PutText(win::HKEY_CURRENT_USER, kColorsPath,
-                 SystemColorTable[static_cast<std::size_t>(element)], text);
+  void PutColor(int element, const std::string& bytes, std::uint32_t type = ms::REG_SZ) {
+    fake.Put(ms::HKEY_CURRENT_USER, ColorsPath(),
+             test_data::ColorNames().at(static_cast<std::size_t>(element)), bytes, type);
   }
   void PutScheme(const std::string& text) {
-    for (int element = 0; element < kSystemColorCount; ++element) {
+    for (int element = 0; element < 25; ++element) {
       PutColor(element, text);
     }
-  }
-  // Log lines that start with prefix, in order.
-  std::vector<std::string> Calls(const std::string& prefix) const {
-    std::vector<std::string> lines;
-    for (const std::string& line : fake.log) {
-      if (line.rfind(prefix, 0) == 0) {
-        lines.push_back(line);
-      }
-    }
-    return lines;
   }
 
   FakePlatform fake;

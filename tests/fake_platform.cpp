@@ -1,46 +1,98 @@
 #include "tests/fake_platform.h"
 
 #include <algorithm>
-#include <sstream>
+#include <array>
+#include <cstdio>
+#include <iterator>
 
 #include "app/emit_text.h"
-#include "refresh/registry_step.h"
-#include "refresh/win32_codes.h"
+#include "tests/test_data.h"
 
 namespace plenvor {
 namespace {
-
-std::string Hex(std::uint64_t value) {
-  std::ostringstream text;
-  text << std::hex << value;
-  return text.str();
-}
-
-std::string Quoted(const std::uint8_t* data, std::uint32_t count) {
-  return "\"" + std::string(reinterpret_cast<const char*>(data), count) + "\"";
-}
 
 // Bytes the platform leaves after the data it copies: a program that forgets
 // to end the text itself reads these.
 constexpr std::uint8_t kJunk = '#';
 
+void PrintField(std::ostream& out, const std::string& text) { out << Quoted(text); }
+void PrintField(std::ostream& out, bool value) { out << (value ? "true" : "false"); }
+void PrintField(std::ostream& out, const std::vector<std::int32_t>& values) {
+  out << "{";
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    out << (i == 0 ? "" : " ") << values[i];
+  }
+  out << "}";
+}
+template <typename T>
+void PrintField(std::ostream& out, T value) {
+  // Roots and access masks read best in hexadecimal, counts, codes and times in decimal.
+  if (value >= 0x10000 && value == static_cast<T>(static_cast<std::uint32_t>(value))) {
+    out << "0x" << std::hex << static_cast<std::uint64_t>(value) << std::dec;
+  } else {
+    out << +value;
+  }
+}
+
 }  // namespace
+
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += std::string("\\") + c;
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      std::array<char, 8> escaped{};
+      (void)std::snprintf(escaped.data(), escaped.size(), "\\x%02x", byte);
+      out += escaped.data();
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// By the order of Call::Any.
+// clang-format off
+constexpr const char* kCallNames[] = {
+    "Emit", "OpenKey", "QueryValue", "SetValue", "CloseKey", "Broadcast", "SystemParameter",
+    "SetSysColors", "CreateNamedMutex", "WaitForObject", "ReleaseMutex", "CloseHandle",
+    "ArmInterruptGuard", "DisarmInterruptGuard"};
+// clang-format on
+static_assert(std::size(kCallNames) == std::variant_size_v<Call::Any>);
+
+std::ostream& operator<<(std::ostream& out, const Call& recorded) {
+  out << kCallNames[recorded.what.index()] << "(";
+  std::visit(
+      [&out](const auto& one) {
+        std::apply(
+            [&out](const auto&... fields) {
+              const char* separator = "";
+              ((out << separator, PrintField(out, fields), separator = ", "), ...);
+              (void)separator;  // unread for a call without arguments
+            },
+            call::Fields(one));
+      },
+      recorded.what);
+  return out << ")";
+}
 
 FakePlatform::FakePlatform() { SetTextSink(RecordText, this); }
 
 FakePlatform::~FakePlatform() { SetTextSink(nullptr, nullptr); }
 
 void FakePlatform::RecordText(const char* text, void* context) {
-  static_cast<FakePlatform*>(context)->log.push_back(std::string("Emit ") + text);
+  static_cast<FakePlatform*>(context)->calls.emplace_back(call::Emit{text});
 }
 
-void FakePlatform::PutText(RegKey root, const std::string& subkey, const std::string& name,
-                           const std::string& text) {
-  registry[{root, subkey}][name] = Value{win::REG_SZ, {text.begin(), text.end()}};
+void FakePlatform::Put(RegKey root, const std::string& subkey, const std::string& name,
+                       const std::string& bytes, std::uint32_t type) {
+  registry[{root, subkey}][name] = Value{type, {bytes.begin(), bytes.end()}};
 }
 
-std::optional<std::string> FakePlatform::StoredText(RegKey root, const std::string& subkey,
-                                                    const std::string& name) const {
+std::optional<std::string> FakePlatform::Stored(RegKey root, const std::string& subkey,
+                                                const std::string& name) const {
   const auto key = registry.find({root, subkey});
   if (key == registry.end()) {
     return std::nullopt;
@@ -52,42 +104,51 @@ std::optional<std::string> FakePlatform::StoredText(RegKey root, const std::stri
   return std::string(value->second.data.begin(), value->second.data.end());
 }
 
+std::vector<std::string> FakePlatform::StoresInto(const std::string& name) const {
+  std::vector<std::string> stores;
+  for (const call::SetValue& store : CallsOf<call::SetValue>()) {
+    if (store.name == name) {
+      stores.push_back(store.data);
+    }
+  }
+  return stores;
+}
+
 std::int32_t FakePlatform::OpenKey(RegKey root, const char* subkey, std::uint32_t options,
                                    std::uint32_t access, RegKey* key) {
-  std::int32_t status = win::ERROR_SUCCESS;
+  std::int32_t status = 0;
   if (const auto fault = open_status.find(subkey); fault != open_status.end()) {
     status = fault->second;
   } else if (registry.count({root, subkey}) == 0) {
-    status = win::ERROR_FILE_NOT_FOUND;
+    status = ms::ERROR_FILE_NOT_FOUND;
   } else {
     *key = next_handle_++;
     handles_[*key] = {root, subkey};
     open_keys.insert(*key);
   }
-  log.push_back("OpenKey " + Hex(root) + " " + subkey + " " + Hex(options) + " " + Hex(access) +
-                " -> " + std::to_string(status));
+  calls.emplace_back(call::OpenKey{root, subkey, options, access, status});
   return status;
 }
 
 std::int32_t FakePlatform::QueryValue(RegKey key, const char* name, std::uint32_t* type,
                                       std::uint8_t* data, std::uint32_t* count) {
-  std::uint32_t room = *count;
-  std::string entry = std::string("QueryValue ") + name + " room=" + std::to_string(room);
-  if (room > ValueBuffer::kMaxData) {
-    violations.push_back(entry + ": more room offered than the buffer holds");
-    room = ValueBuffer::kMaxData;  // keep the fake itself inside the buffer
+  const std::uint32_t offered = *count;
+  std::uint32_t room = offered;
+  const std::string what = std::string("QueryValue ") + name;
+  if (room > test_data::FactNumber("room")) {
+    violations.push_back(what + ": more room offered than the buffer holds");
+    room = test_data::FactNumber("room");  // keep the fake itself inside the buffer
   }
   if (expected_buffer != nullptr && data != expected_buffer) {
-    violations.push_back(entry + ": data is not the run's buffer");
+    violations.push_back(what + ": data is not the run's buffer");
   }
-  std::int32_t status = win::ERROR_SUCCESS;
+  std::int32_t status = 0;
   const auto handle = handles_.find(key);
   auto fault = query_faults.find(name);
   if (handle == handles_.end() || open_keys.count(key) == 0) {
-    violations.push_back(entry + ": key not open");
-    status = 6;  // ERROR_INVALID_HANDLE
-  } else if (fault != query_faults.end() && fault->second.times > 0 &&
-             fault->second.status != win::ERROR_SUCCESS) {
+    violations.push_back(what + ": key not open");
+    status = ms::ERROR_INVALID_HANDLE;
+  } else if (fault != query_faults.end() && fault->second.times > 0 && fault->second.status != 0) {
     --fault->second.times;
     status = fault->second.status;
     if (fault->second.count) {
@@ -97,12 +158,12 @@ std::int32_t FakePlatform::QueryValue(RegKey key, const char* name, std::uint32_
     const Values& values = registry[handle->second];
     const auto value = values.find(name);
     if (value == values.end()) {
-      status = win::ERROR_FILE_NOT_FOUND;
+      status = ms::ERROR_FILE_NOT_FOUND;
     } else {
       const auto size = static_cast<std::uint32_t>(value->second.data.size());
       *type = value->second.type;
       if (size > room) {
-        status = win::ERROR_MORE_DATA;
+        status = ms::ERROR_MORE_DATA;
       } else {
         std::copy(value->second.data.begin(), value->second.data.end(), data);
         std::fill(data + size, data + room, kJunk);
@@ -115,99 +176,93 @@ std::int32_t FakePlatform::QueryValue(RegKey key, const char* name, std::uint32_
       }
     }
   }
-  log.push_back(entry + " -> " + std::to_string(status) + " count=" + std::to_string(*count));
+  calls.emplace_back(call::QueryValue{name, offered, status, *count});
   return status;
 }
 
 std::int32_t FakePlatform::SetValue(RegKey key, const char* name, std::uint32_t type,
                                     const std::uint8_t* data, std::uint32_t count) {
-  log.push_back(std::string("SetValue ") + name + " type=" + std::to_string(type) + " " +
-                Quoted(data, count) + " count=" + std::to_string(count));
-  if (std::string(name) == "Shell Icon Size") {
-    icon_stores.emplace_back(reinterpret_cast<const char*>(data), count);
-  }
+  calls.emplace_back(
+      call::SetValue{name, type, std::string(reinterpret_cast<const char*>(data), count)});
   const auto handle = handles_.find(key);
   if (handle == handles_.end() || open_keys.count(key) == 0) {
     violations.push_back(std::string("SetValue ") + name + ": key not open");
-    return 6;
+    return ms::ERROR_INVALID_HANDLE;
   }
   std::int32_t status = set_status;
   if (!set_results.empty()) {
     status = set_results.front();
     set_results.pop_front();
   }
-  if (status == win::ERROR_SUCCESS) {
+  if (status == 0) {
     registry[handle->second][name] = Value{type, {data, data + count}};
   }
   return status;
 }
 
 std::int32_t FakePlatform::CloseKey(RegKey key) {
-  log.push_back("CloseKey");
+  calls.emplace_back(call::CloseKey{handles_.count(key) != 0 ? handles_[key].second : "?"});
   if (open_keys.erase(key) == 0) {
     violations.push_back("CloseKey of a key that is not open");
-    return 6;
+    return ms::ERROR_INVALID_HANDLE;
   }
-  return win::ERROR_SUCCESS;
+  return 0;
 }
 
 std::uint32_t FakePlatform::BroadcastMessage(std::uint32_t message, std::uint32_t wparam,
                                              std::int32_t lparam, std::uint32_t flags,
                                              std::uint32_t timeout_ms, std::uint32_t bound_ms) {
-  const int number = static_cast<int>(icon_size_at_broadcast.size());
-  log.push_back("Broadcast " + Hex(message) + " " + Hex(wparam) + " " + std::to_string(lparam) +
-                " flags=" + Hex(flags) + " timeout=" + std::to_string(timeout_ms) +
-                " bound=" + std::to_string(bound_ms));
+  const int number = static_cast<int>(guard_at_broadcast.size());
+  calls.emplace_back(call::Broadcast{message, wparam, lparam, flags, timeout_ms, bound_ms});
   std::optional<std::string> seen;
   for (const RegKey key : open_keys) {
-    if (auto text = StoredText(handles_[key].first, handles_[key].second, "Shell Icon Size")) {
+    if (auto text = Stored(handles_[key].first, handles_[key].second, watched_value)) {
       seen = text;
     }
   }
-  icon_size_at_broadcast.push_back(seen);
+  watched_at_broadcast.push_back(seen);
   guard_at_broadcast.push_back(guard_text);
-  return broadcasts_never_return.count(number) != 0 ? win::WAIT_TIMEOUT : win::WAIT_OBJECT_0;
+  return cut_short_broadcasts.count(number) != 0 ? ms::WAIT_TIMEOUT : ms::WAIT_OBJECT_0;
 }
 
 std::uint32_t FakePlatform::ApplySystemParameter(std::uint32_t action, std::uint32_t param,
                                                  void* data, std::uint32_t flags,
                                                  std::uint32_t bound_ms) {
-  log.push_back("SystemParametersInfo " + Hex(action) + " " + std::to_string(param) + " " +
-                (data == nullptr ? "null" : "data") + " " + Hex(flags) +
-                " bound=" + std::to_string(bound_ms));
-  return spi_never_return.count(action) != 0 ? win::WAIT_TIMEOUT : win::WAIT_OBJECT_0;
+  calls.emplace_back(call::SystemParameter{action, param, data != nullptr, flags, bound_ms});
+  return cut_short_requests.count(action) != 0 ? ms::WAIT_TIMEOUT : ms::WAIT_OBJECT_0;
 }
 
 std::uint32_t FakePlatform::SetSysColors(std::int32_t count, const std::int32_t* elements,
                                          const std::uint32_t* colors, std::uint32_t bound_ms) {
-  log.push_back("SetSysColors " + std::to_string(count) + " bound=" + std::to_string(bound_ms));
+  calls.emplace_back(call::SetSysColors{{elements, elements + count}, bound_ms});
   for (std::int32_t i = 0; i < count; ++i) {
     system_colors[elements[i]] = colors[i];
   }
-  return colors_never_return ? win::WAIT_TIMEOUT : win::WAIT_OBJECT_0;
+  return colors_cut_short ? ms::WAIT_TIMEOUT : ms::WAIT_OBJECT_0;
 }
 
 std::int32_t FakePlatform::CreateNamedMutex(const char* name, Handle* mutex) {
-  log.push_back(std::string("CreateNamedMutex ") + name + " -> " + std::to_string(mutex_status));
-  if (mutex_status == win::ERROR_SUCCESS) {
+  calls.emplace_back(call::CreateNamedMutex{name, mutex_status});
+  if (mutex_status == 0) {
     *mutex = next_handle_++;
     open_handles.insert(*mutex);
+    mutexes_[*mutex] = name;
   }
   return mutex_status;
 }
 
 std::uint32_t FakePlatform::WaitForObject(Handle object, std::uint32_t timeout_ms) {
-  log.push_back("WaitForObject " + std::to_string(timeout_ms) + " -> " + Hex(wait_result));
+  calls.emplace_back(call::WaitForObject{timeout_ms, wait_result});
   if (open_handles.count(object) == 0) {
     violations.push_back("WaitForObject on a handle that is not open");
-  } else if (wait_result == win::WAIT_OBJECT_0 || wait_result == win::WAIT_ABANDONED) {
+  } else if (wait_result == ms::WAIT_OBJECT_0 || wait_result == ms::WAIT_ABANDONED) {
     held_.insert(object);
   }
   return wait_result;
 }
 
 std::int32_t FakePlatform::ReleaseMutex(Handle mutex) {
-  log.push_back("ReleaseMutex");
+  calls.emplace_back(call::ReleaseMutex{mutexes_[mutex]});
   if (held_.erase(mutex) == 0) {
     violations.push_back("ReleaseMutex of a mutex that is not held");
     return 0;
@@ -216,7 +271,7 @@ std::int32_t FakePlatform::ReleaseMutex(Handle mutex) {
 }
 
 std::int32_t FakePlatform::CloseHandle(Handle object) {
-  log.push_back("CloseHandle");
+  calls.emplace_back(call::CloseHandle{mutexes_[object]});
   if (held_.count(object) != 0) {
     violations.push_back("CloseHandle of a mutex still held");
   }
@@ -228,7 +283,7 @@ std::int32_t FakePlatform::CloseHandle(Handle object) {
 }
 
 void FakePlatform::ArmInterruptGuard(RegKey key, const char* name, const char* text) {
-  log.push_back(std::string("ArmInterruptGuard ") + name + " \"" + text + "\"");
+  calls.emplace_back(call::ArmInterruptGuard{name, text});
   if (open_keys.count(key) == 0) {
     violations.push_back("ArmInterruptGuard with a key that is not open");
   }
@@ -236,7 +291,7 @@ void FakePlatform::ArmInterruptGuard(RegKey key, const char* name, const char* t
 }
 
 void FakePlatform::DisarmInterruptGuard() {
-  log.push_back("DisarmInterruptGuard");
+  calls.emplace_back(call::DisarmInterruptGuard{});
   guard_text.reset();
 }
 

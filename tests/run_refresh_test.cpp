@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
+#include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -11,19 +12,11 @@
 namespace plenvor {
 namespace {
 
-const std::vector<std::string> kBannerLog = {
-    "Emit  Plenvor Version 1.0\n",
-    "Emit  Written By the Plenvor developers\n",
-    "Emit  email: plenvor@example.org\n",
-    "Emit  \n",
-    "Emit  Makes the desktop apply the stored icon size, cursors, wallpaper and colours again.\n",
-    "Emit  \n",
-};
-
-const std::string kKeyMissingLog = "Emit  Key doesn't exist \n";
+const call::Emit kKeyMissing{" Key doesn't exist \n"};
 // Each request is waited for at most 5 s.
-const std::string kCursors = "SystemParametersInfo 57 0 null 2 bound=5000";
-const std::string kWallpaper = "SystemParametersInfo 14 0 null 2 bound=5000";
+const call::SystemParameter kCursors{ms::SPI_SETCURSORS, 0, false, ms::SPIF_SENDWININICHANGE, 5000};
+const call::SystemParameter kWallpaper{ms::SPI_SETDESKWALLPAPER, 0, false,
+                                       ms::SPIF_SENDWININICHANGE, 5000};
 
 class RunRefreshTest : public FakeTest {
  protected:
@@ -32,162 +25,127 @@ class RunRefreshTest : public FakeTest {
     PutScheme("1 2 3");
   }
   int Run() { return RunRefresh(fake); }
-  std::vector<std::string> Emitted() const { return Calls("Emit "); }
-  // Position of the first log line equal to line, or -1.
-  long IndexOf(const std::string& line) const {
-    for (std::size_t i = 0; i < fake.log.size(); ++i) {
-      if (fake.log[i] == line) {
-        return static_cast<long>(i);
-      }
+  std::vector<std::string> Emitted() const {
+    std::vector<std::string> texts;
+    for (const call::Emit& emit : fake.CallsOf<call::Emit>()) {
+      texts.push_back(emit.text);
     }
-    return -1;
+    return texts;
   }
 };
 
 TEST_F(RunRefreshTest, BannerComesFirstAndIsTheOnlyOutputWhenBothKeysExist) {
   PutBothKeys();
-  EXPECT_EQ(Run(), kExitDone);
-  ASSERT_GE(fake.log.size(), kBannerLog.size());
-  EXPECT_EQ(std::vector<std::string>(fake.log.begin(), fake.log.begin() + 6), kBannerLog);
-  EXPECT_EQ(Emitted(), kBannerLog);
-  for (const std::string& line : Emitted()) {
-    EXPECT_EQ(line.substr(5, 1), " ") << line;
-    EXPECT_EQ(line.back(), '\n') << line;
-  }
-}
-
-TEST_F(RunRefreshTest, StepsRunInTheirFixedOrder) {
-  PutBothKeys();
-  Run();
-  const long icons = IndexOf(kOpenWindowMetrics + "0");
-  const long cursors = IndexOf(kCursors);
-  const long wallpaper = IndexOf(kWallpaper);
-  const long colors = IndexOf("OpenKey 80000001 Control Panel\\Colors 0 20019 -> 0");
-  EXPECT_EQ(icons, 6);
-  EXPECT_LT(icons, cursors);
-  EXPECT_EQ(wallpaper, cursors + 1);
-  EXPECT_LT(wallpaper, colors);
-  EXPECT_EQ(fake.log.back(), "CloseKey");
-  EXPECT_EQ(Calls("SystemParametersInfo"), (std::vector<std::string>{kCursors, kWallpaper}));
+  EXPECT_EQ(Run(), 0);
+  const std::vector<std::string>& banner = test_data::BannerLines();
+  ASSERT_GE(fake.calls.size(), banner.size());
+  EXPECT_EQ(Emitted(), banner);
+  EXPECT_TRUE(
+      std::all_of(fake.calls.begin(), fake.calls.begin() + static_cast<long>(banner.size()),
+                  [](const Call& recorded) { return recorded.As<call::Emit>() != nullptr; }))
+      << "a call came before the banner";
 }
 
 TEST_F(RunRefreshTest, CallsCutShortChangeNothingButTheStatus) {
   PutBothKeys();
   Run();
-  const std::vector<std::string> succeeding = fake.log;
-  fake.log.clear();
+  const std::vector<Call> in_time = fake.calls;
+  fake.calls.clear();
   PutIconSize("48");
-  fake.broadcasts_never_return = {0, 1};
-  fake.spi_never_return = {win::SPI_SETCURSORS, win::SPI_SETDESKWALLPAPER};
-  fake.colors_never_return = true;
+  fake.cut_short_broadcasts = {0, 1};
+  fake.cut_short_requests = {ms::SPI_SETCURSORS, ms::SPI_SETDESKWALLPAPER};
+  fake.colors_cut_short = true;
   EXPECT_EQ(Run(), 3);
-  EXPECT_EQ(fake.log, succeeding);
+  EXPECT_EQ(fake.calls, in_time);
   EXPECT_EQ(IconSize(), "48");
 }
 
-struct KeyCase {
+struct RunCase {
   const char* name;
-  std::int32_t icon_open;  // 0 = key present, otherwise the injected open result
-  std::int32_t color_open;
+  std::int32_t icon_open;   // 0: the key is there; otherwise what opening it gives
+  std::int32_t color_open;  // the same for the colours' key
+  std::uint32_t lock_wait;  // what waiting for the icon-size lock gives
+  const char* cut_short;    // calls that do not return in time: 1 and 2 the icon
+                            // broadcasts, C cursors, W wallpaper, S the colour change
   int status;
-  std::vector<std::string> tail;       // what follows the banner, emits and SPI calls only
-  std::uint32_t icon_lock_wait = 0;    // what waiting for the icon-size lock gives
-  bool colors_hang = false;            // the colour change never returns
-  std::set<std::uint32_t> spi_hang{};  // system-parameter requests that never return
-  std::set<int> broadcasts_hang{};     // broadcasts, by number, that never return
+  const char* output;  // after the banner, in order: K the missing-key message,
+                       // C the cursor and W the wallpaper request
 };
 
-class RunRefreshKeyTest : public RunRefreshTest, public ::testing::WithParamInterface<KeyCase> {};
+std::ostream& operator<<(std::ostream& out, const RunCase& c) {
+  return out << c.name << ": opens " << c.icon_open << "/" << c.color_open << ", lock wait 0x"
+             << std::hex << c.lock_wait << std::dec << ", cut short \"" << c.cut_short
+             << "\" -> status " << c.status << ", \"" << c.output << "\"";
+}
 
-TEST_P(RunRefreshKeyTest, ReportsKeysThatCannotBeOpened) {
-  const KeyCase& c = GetParam();
+class RunRefreshCaseTest : public RunRefreshTest, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(RunRefreshCaseTest, GivesTheLowestStatusAndKeepsTheSize) {
+  const RunCase& c = GetParam();
   PutBothKeys();
   if (c.icon_open != 0) {
-    fake.open_status[kWindowMetricsPath] = c.icon_open;
+    fake.open_status[WindowMetricsPath()] = c.icon_open;
   }
   if (c.color_open != 0) {
-    fake.open_status[kColorsPath] = c.color_open;
+    fake.open_status[ColorsPath()] = c.color_open;
   }
-  fake.wait_result = c.icon_lock_wait;
-  fake.colors_never_return = c.colors_hang;
-  fake.spi_never_return = c.spi_hang;
-  fake.broadcasts_never_return = c.broadcasts_hang;
-  EXPECT_EQ(Run(), c.status);
-  std::vector<std::string> tail;
-  for (std::size_t i = kBannerLog.size(); i < fake.log.size(); ++i) {
-    const std::string& line = fake.log[i];
-    if (line.rfind("Emit", 0) == 0 || line.rfind("SystemParametersInfo", 0) == 0) {
-      tail.push_back(line);
+  fake.wait_result = c.lock_wait;
+  const std::string cut = c.cut_short;
+  for (const int broadcast : {0, 1}) {
+    if (cut.find(static_cast<char>('1' + broadcast)) != std::string::npos) {
+      fake.cut_short_broadcasts.insert(broadcast);
     }
   }
-  EXPECT_EQ(tail, c.tail);
+  if (cut.find('C') != std::string::npos) {
+    fake.cut_short_requests.insert(ms::SPI_SETCURSORS);
+  }
+  if (cut.find('W') != std::string::npos) {
+    fake.cut_short_requests.insert(ms::SPI_SETDESKWALLPAPER);
+  }
+  fake.colors_cut_short = cut.find('S') != std::string::npos;
+  EXPECT_EQ(Run(), c.status);
+  std::string output;
+  for (std::size_t i = test_data::BannerLines().size(); i < fake.calls.size(); ++i) {
+    if (fake.calls[i] == Call(kKeyMissing)) {
+      output += 'K';
+    } else if (fake.calls[i] == Call(kCursors)) {
+      output += 'C';
+    } else if (fake.calls[i] == Call(kWallpaper)) {
+      output += 'W';
+    }
+  }
+  EXPECT_EQ(output, c.output);
   // Whatever was cut short, refused or held, the size is back or untouched.
   EXPECT_EQ(IconSize(), "48");
 }
 
+// Where several outcomes meet, the lowest non-zero status.
 INSTANTIATE_TEST_SUITE_P(
-    Keys, RunRefreshKeyTest,
+    Runs, RunRefreshCaseTest,
     ::testing::Values(
-        KeyCase{"BothPresent", 0, 0, kExitDone, {kCursors, kWallpaper}},
-        KeyCase{"IconsMissing",
-                win::ERROR_FILE_NOT_FOUND,
-                0,
-                kExitKeyNotOpened,
-                {kKeyMissingLog, kCursors, kWallpaper}},
-        KeyCase{"IconsBadDb",
-                win::ERROR_BADDB,
-                0,
-                kExitKeyNotOpened,
-                {kKeyMissingLog, kCursors, kWallpaper}},
-        KeyCase{
-            "IconsRefused", win::ERROR_ACCESS_DENIED, 0, kExitKeyNotOpened, {kCursors, kWallpaper}},
-        KeyCase{"ColorsMissing",
-                0,
-                win::ERROR_BADKEY,
-                kExitKeyNotOpened,
-                {kCursors, kWallpaper, kKeyMissingLog}},
-        KeyCase{"ColorsRefused",
-                0,
-                win::ERROR_ACCESS_DENIED,
-                kExitKeyNotOpened,
-                {kCursors, kWallpaper}},
-        KeyCase{"BothMissing",
-                win::ERROR_FILE_NOT_FOUND,
-                win::ERROR_FILE_NOT_FOUND,
-                kExitKeyNotOpened,
-                {kKeyMissingLog, kCursors, kWallpaper, kKeyMissingLog}},
-        // Several outcomes: the lowest non-zero status.
-        KeyCase{"IconSizeLeftAlone", 0, 0, 2, {kCursors, kWallpaper}, 0x102},
-        KeyCase{"ColorsUnconfirmed", 0, 0, 3, {kCursors, kWallpaper}, 0, true},
-        KeyCase{"LeftAloneAndUnconfirmed", 0, 0, 2, {kCursors, kWallpaper}, 0x102, true},
-        KeyCase{"LeftAloneAndColorsMissing",
-                0,
-                win::ERROR_FILE_NOT_FOUND,
-                1,
-                {kCursors, kWallpaper, kKeyMissingLog},
-                0x102},
-        KeyCase{"IconsRefusedAndUnconfirmed",
-                win::ERROR_ACCESS_DENIED,
-                0,
-                1,
-                {kCursors, kWallpaper},
-                0,
-                true},
-        // Any call that waits on other programs' windows and is cut short.
-        KeyCase{"CursorsCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {0x57}},
-        KeyCase{"WallpaperCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {0x14}},
-        KeyCase{"FirstIconBroadcastCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {}, {0}},
-        KeyCase{"SecondIconBroadcastCutShort", 0, 0, 3, {kCursors, kWallpaper}, 0, false, {}, {1}},
-        KeyCase{"CutShortAndColorsMissing",
-                0,
-                win::ERROR_FILE_NOT_FOUND,
-                1,
-                {kCursors, kWallpaper, kKeyMissingLog},
-                0,
-                false,
-                {0x57, 0x14}},
-        KeyCase{"LeftAloneAndCutShort", 0, 0, 2, {kCursors, kWallpaper}, 0x102, false, {0x14}}),
-    [](const ::testing::TestParamInfo<KeyCase>& param) { return param.param.name; });
+        RunCase{"BothPresent", 0, 0, ms::WAIT_OBJECT_0, "", 0, "CW"},
+        RunCase{"IconsMissing", ms::ERROR_FILE_NOT_FOUND, 0, ms::WAIT_OBJECT_0, "", 1, "KCW"},
+        RunCase{"IconsBadDb", ms::ERROR_BADDB, 0, ms::WAIT_OBJECT_0, "", 1, "KCW"},
+        RunCase{"IconsRefused", ms::ERROR_ACCESS_DENIED, 0, ms::WAIT_OBJECT_0, "", 1, "CW"},
+        RunCase{"ColorsMissing", 0, ms::ERROR_BADKEY, ms::WAIT_OBJECT_0, "", 1, "CWK"},
+        RunCase{"ColorsRefused", 0, ms::ERROR_ACCESS_DENIED, ms::WAIT_OBJECT_0, "", 1, "CW"},
+        RunCase{"BothMissing", ms::ERROR_FILE_NOT_FOUND, ms::ERROR_FILE_NOT_FOUND,
+                ms::WAIT_OBJECT_0, "", 1, "KCWK"},
+        RunCase{"IconSizeLeftAlone", 0, 0, ms::WAIT_TIMEOUT, "", 2, "CW"},
+        RunCase{"ColorsCutShort", 0, 0, ms::WAIT_OBJECT_0, "S", 3, "CW"},
+        RunCase{"LeftAloneAndColorsCutShort", 0, 0, ms::WAIT_TIMEOUT, "S", 2, "CW"},
+        RunCase{"LeftAloneAndColorsMissing", 0, ms::ERROR_FILE_NOT_FOUND, ms::WAIT_TIMEOUT, "", 1,
+                "CWK"},
+        RunCase{"IconsRefusedAndColorsCutShort", ms::ERROR_ACCESS_DENIED, 0, ms::WAIT_OBJECT_0, "S",
+                1, "CW"},
+        RunCase{"CursorsCutShort", 0, 0, ms::WAIT_OBJECT_0, "C", 3, "CW"},
+        RunCase{"WallpaperCutShort", 0, 0, ms::WAIT_OBJECT_0, "W", 3, "CW"},
+        RunCase{"FirstIconBroadcastCutShort", 0, 0, ms::WAIT_OBJECT_0, "1", 3, "CW"},
+        RunCase{"SecondIconBroadcastCutShort", 0, 0, ms::WAIT_OBJECT_0, "2", 3, "CW"},
+        RunCase{"CutShortAndColorsMissing", 0, ms::ERROR_FILE_NOT_FOUND, ms::WAIT_OBJECT_0, "CW", 1,
+                "CWK"},
+        RunCase{"LeftAloneAndWallpaperCutShort", 0, 0, ms::WAIT_TIMEOUT, "W", 2, "CW"}),
+    [](const ::testing::TestParamInfo<RunCase>& param) { return param.param.name; });
 
 }  // namespace
 }  // namespace plenvor

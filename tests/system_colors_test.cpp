@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,64 +15,47 @@ namespace {
 
 using namespace std::string_literals;
 
-struct ColorCase {
-  std::string text;
-  std::uint32_t color;  // composed after a previous row of 1 2 3
-  int parsed;
-};
-
-const std::vector<ColorCase> kColorCases = {
-    {"192 192 192", 0x00C0C0C0, 3},
-    {"255 0 0", 0x000000FF, 3},
-    {"0 0 128", 0x00800000, 3},
-    {"010 0x10 16", 0x00101008, 3},
-    {"064 064 064", 0x00343434, 3},
-    {"08 0 0", 0x00000800, 3},  // octal 0 ends at the 8, which starts G
-    {"1-2-3", 0xFFFCFE01, 3},
-    {"300 0 0", 0x0000012C, 3},
-    {"-1 0 0", 0xFFFFFFFF, 3},
-    {"  1 2 3", 0x00030201, 3},
-    {"1 2 3 4", 0x00030201, 3},
-    {"1\t\t2   3", 0x00030201, 3},
-    {"1\r\n2\v\f3", 0x00030201, 3},
-    {"255,255,255", 0x000302FF, 1},
-    {"0x 5 5", 0x00030201, 0},
-    {"", 0x00030201, 0},
-    {"1 0x 2", 0x00030201, 1},
-    {"0X1f +0x1F -0x1", 0xFFFF1F1F, 3},
-    {"7", 0x00030207, 1},
-    {"7 8", 0x00030807, 2},
-    {"- 1 2 3", 0x00030201, 0},  // a sign with no digit after it
-    {"+5 +6 +7", 0x00070605, 3},
-    {"0 0 0", 0x00000000, 3},
-    {"0", 0x00030200, 1},               // a lone 0 is a number
-    {"09 9 9", 0x00090900, 3},          // octal 0, then 9 and 9
-    {"4294967296 1 1", 0x00010100, 3},  // wraps to 0
-    {"0xFFFFFFFF 0 0", 0xFFFFFFFF, 3},
-    {"99999999999 0 0", 0x4876E7FF, 3},  // wraps to 0x4876E7FF
-    {"0 0 256", 0x01000000, 3},          // B's excess goes to the top byte
-    {"0 0 16777216", 0x00000000, 3},     // and beyond it leaves 32 bits
-    {"0 -1 0", 0xFFFFFF00, 3},
-    {"abc", 0x00030201, 0},
-};
-
 TEST(ParseColorText, ParsesLikePercentIAndComposes) {
-  for (const ColorCase& c : kColorCases) {
+  for (const auto& c : test_data::ColorTexts()) {
     std::array<std::int32_t, 3> rgb = {1, 2, 3};
-    EXPECT_EQ(ParseColorText(c.text.c_str(), rgb), c.parsed) << "'" << c.text << "'";
-    EXPECT_EQ(ComposeColor(rgb[0], rgb[1], rgb[2]), c.color) << "'" << c.text << "'";
+    EXPECT_EQ(ParseColorText(c.text.c_str(), rgb), c.parsed) << Quoted(c.text);
+    EXPECT_EQ(ComposeColor(rgb[0], rgb[1], rgb[2]), c.color) << Quoted(c.text);
   }
+}
+
+const std::string& NameOf(int element) {
+  return test_data::ColorNames().at(static_cast<std::size_t>(element));
+}
+
+// One SetSysColors of every element but those left out, waited for at most 10 s.
+call::SetSysColors ApplyColors(const std::set<std::int32_t>& left_out = {}) {
+  call::SetSysColors change{{}, 10000};
+  for (std::int32_t element = 0; element < 25; ++element) {
+    if (left_out.count(element) == 0) {
+      change.elements.push_back(element);
+    }
+  }
+  return change;
+}
+
+using Reads = std::vector<std::pair<std::string, std::uint32_t>>;  // value name, room offered
+
+// Reads of the given elements with the room each offered.
+Reads ReadsOf(const std::vector<std::pair<int, std::uint32_t>>& rows) {
+  Reads reads;
+  for (const auto& [element, room] : rows) {
+    reads.emplace_back(NameOf(element), room);
+  }
+  return reads;
 }
 
 class ReloadSystemColorsTest : public FakeTest {
  protected:
   StepOutcome Run() { return ReloadSystemColors(fake, buffer); }
-  std::vector<std::string> Rooms() const {
-    std::vector<std::string> rooms;
-    for (const std::string& line : Calls("QueryValue")) {
-      const auto at = line.find("room=");
-      rooms.push_back(line.substr(0, line.find(' ', 11)) + " " +
-                      line.substr(at + 5, line.find(' ', at) - at - 5));
+  Reads Rooms() const {
+    Reads rooms;
+    for (const call::QueryValue& read : fake.CallsOf<call::QueryValue>()) {
+      rooms.emplace_back(read.name, read.room);
     }
     return rooms;
   }
@@ -78,38 +63,35 @@ class ReloadSystemColorsTest : public FakeTest {
 };
 
 TEST_F(ReloadSystemColorsTest, ReadsEveryRowInOrderThenAppliesAllAtOnce) {
-  for (int element = 0; element < kSystemColorCount; ++element) {
+  for (int element = 0; element < 25; ++element) {
     PutColor(element, std::to_string(element) + " 0 0");
   }
   EXPECT_EQ(Run(), StepOutcome::kCompleted);
-  std::vector<std::string> expected = {"OpenKey 80000001 Control Panel\\Colors 0 20019 -> 0"};
+  std::vector<Call> expected = {OpenColors(0)};
   std::uint32_t room = 80;
-  for (int element = 0; element < kSystemColorCount; ++element) {
-    const std::string name = SystemColorTable[static_cast<std::size_t>(element)];
+  for (int element = 0; element < 25; ++element) {
     const auto size = static_cast<std::uint32_t>((std::to_string(element) + " 0 0").size());
     if (size > room) {  // "10 0 0" after "9 0 0": too little room, one repeat
-      expected.push_back("QueryValue " + name + " room=" + std::to_string(room) +
-                         " -> 234 count=" + std::to_string(size));
+      expected.emplace_back(call::QueryValue{NameOf(element), room, ms::ERROR_MORE_DATA, size});
       room = size;
     }
-    expected.push_back("QueryValue " + name + " room=" + std::to_string(room) +
-                       " -> 0 count=" + std::to_string(size));
+    expected.emplace_back(call::QueryValue{NameOf(element), room, 0, size});
     room = size;
   }
-  expected.push_back("SetSysColors 25 bound=10000");
-  expected.push_back("CloseKey");
-  EXPECT_EQ(fake.log, expected);
-  for (std::int32_t element = 0; element < kSystemColorCount; ++element) {
+  expected.emplace_back(ApplyColors());
+  expected.emplace_back(call::CloseKey{ColorsPath()});
+  EXPECT_EQ(fake.calls, expected);
+  for (std::int32_t element = 0; element < 25; ++element) {
     EXPECT_EQ(fake.system_colors[element], static_cast<std::uint32_t>(element)) << element;
   }
 }
 
-TEST_F(ReloadSystemColorsTest, AChangeThatNeverReturnsIsLeftBehindAndReported) {
+TEST_F(ReloadSystemColorsTest, AChangeCutShortIsLeftBehindAndReported) {
   PutScheme("1 2 3");
-  fake.colors_never_return = true;
-  EXPECT_EQ(Run(), StepOutcome::kChangeUnconfirmed);
-  const std::vector<std::string> tail(fake.log.end() - 2, fake.log.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"SetSysColors 25 bound=10000", "CloseKey"}));
+  fake.colors_cut_short = true;
+  EXPECT_EQ(Run(), StepOutcome::kCutShort);
+  const std::vector<Call> tail(fake.calls.end() - 2, fake.calls.end());
+  EXPECT_EQ(tail, (std::vector<Call>{ApplyColors(), call::CloseKey{ColorsPath()}}));
 }
 
 TEST_F(ReloadSystemColorsTest, CarriesTheRoomFromRowToRow) {
@@ -120,14 +102,10 @@ TEST_F(ReloadSystemColorsTest, CarriesTheRoomFromRowToRow) {
   PutColor(3, std::string(80, '7'));  // 80, offered 11: two reads
   PutColor(4, "1 2 3\0"s);            // 6, offered 80: one read
   Run();
-  const std::vector<std::string> rooms = Rooms();
-  ASSERT_GE(rooms.size(), 8U);
-  EXPECT_EQ(std::vector<std::string>(rooms.begin(), rooms.begin() + 8),
-            (std::vector<std::string>{"QueryValue Scrollbar 80", "QueryValue Background 11",
-                                      "QueryValue ActiveTitle 5", "QueryValue ActiveTitle 11",
-                                      "QueryValue InactiveTitle 11", "QueryValue InactiveTitle 80",
-                                      "QueryValue Menu 80", "QueryValue Window 6"}));
-  EXPECT_EQ(rooms.size(), 8U + 19U);  // the other rows, "1 1 1" in 5 bytes, all fit
+  auto rooms = Rooms();
+  ASSERT_EQ(rooms.size(), 8U + 19U);  // the other rows, "1 1 1" in 5 bytes, all fit
+  rooms.resize(8);
+  EXPECT_EQ(rooms, ReadsOf({{0, 80}, {1, 11}, {2, 5}, {2, 11}, {3, 11}, {3, 80}, {4, 80}, {5, 6}}));
   EXPECT_EQ(fake.system_colors[2], 0x00808080U);
 }
 
@@ -148,22 +126,21 @@ TEST_F(ReloadSystemColorsTest, ComponentsCarryOverFromThePreviousRowAndStartAtZe
 
 TEST_F(ReloadSystemColorsTest, ValueTypeIsNotExamined) {
   PutScheme("1 2 3");
-  fake.registry[{win::HKEY_CURRENT_USER, kColorsPath}]["Menu"] =
-      FakePlatform::Value{3, {'9', ' ', '9', ' ', '9'}};
+  PutColor(4, "9 9 9", 3);  // REG_BINARY
   Run();
   EXPECT_EQ(fake.system_colors[4], 0x00090909U);
 }
 
 TEST_F(ReloadSystemColorsTest, UnreadableRowsAreLeftOutAndKeepTheirColour) {
   PutScheme("1 2 3");
-  auto& values = fake.registry[{win::HKEY_CURRENT_USER, kColorsPath}];
-  values.erase("Menu");               // missing
-  PutColor(7, std::string(81, '5'));  // needs more than 80
+  fake.registry[{ms::HKEY_CURRENT_USER, ColorsPath()}].erase(NameOf(4));  // missing
+  PutColor(7, std::string(81, '5'));                                      // needs more than 80
   PutColor(12, "200 200 200");
-  fake.query_faults["AppWorkspace"] = {win::ERROR_ACCESS_DENIED, std::nullopt};
+  fake.query_faults[NameOf(12)] = {ms::ERROR_ACCESS_DENIED, std::nullopt};
   PutColor(13, "9 9 9");
   Run();
-  EXPECT_EQ(Calls("SetSysColors"), std::vector<std::string>{"SetSysColors 22 bound=10000"});
+  EXPECT_EQ(fake.CallsOf<call::SetSysColors>(),
+            std::vector<call::SetSysColors>{ApplyColors({4, 7, 12})});
   for (const std::int32_t element : {4, 7, 12}) {
     EXPECT_EQ(fake.system_colors.count(element), 0U) << element;
   }
@@ -171,40 +148,34 @@ TEST_F(ReloadSystemColorsTest, UnreadableRowsAreLeftOutAndKeepTheirColour) {
   EXPECT_EQ(fake.system_colors[5], 0x00030201U);
   EXPECT_EQ(fake.system_colors[8], 0x00030201U);
   EXPECT_EQ(fake.system_colors[13], 0x00090909U);
-  const std::vector<std::string> rooms = Rooms();
   // A missing value is read twice with the same room; one that needs 81 bytes
   // is repeated with 80, never more, and so is the row after it.
-  const auto menu = std::find(rooms.begin(), rooms.end(), "QueryValue Menu 5");
-  ASSERT_NE(menu, rooms.end());
-  EXPECT_EQ(std::vector<std::string>(menu, menu + 6),
-            (std::vector<std::string>{"QueryValue Menu 5", "QueryValue Menu 5",
-                                      "QueryValue Window 5", "QueryValue WindowFrame 5",
-                                      "QueryValue MenuText 5", "QueryValue MenuText 80"}));
-  EXPECT_EQ(menu[6], "QueryValue WindowText 80");
+  const auto rooms = Rooms();
+  const auto missing = std::find(rooms.begin(), rooms.end(), std::make_pair(NameOf(4), 5U));
+  ASSERT_GE(rooms.end() - missing, 7);
+  EXPECT_EQ(Reads(missing, missing + 7),
+            ReadsOf({{4, 5}, {4, 5}, {5, 5}, {6, 5}, {7, 5}, {7, 80}, {8, 80}}));
 }
 
 TEST_F(ReloadSystemColorsTest, NoReadableRowMeansNoColourChange) {
-  fake.registry[{win::HKEY_CURRENT_USER, kColorsPath}];
+  fake.registry[{ms::HKEY_CURRENT_USER, ColorsPath()}];
   EXPECT_EQ(Run(), StepOutcome::kCompleted);
-  EXPECT_TRUE(Calls("SetSysColors").empty());
-  EXPECT_EQ(Calls("QueryValue").size(), 50U);
-  EXPECT_EQ(fake.log.back(), "CloseKey");
+  EXPECT_TRUE(fake.CallsOf<call::SetSysColors>().empty());
+  EXPECT_EQ(fake.CallsOf<call::QueryValue>().size(), 50U);
+  EXPECT_EQ(fake.calls.back(), Call(call::CloseKey{ColorsPath()}));
 }
 
 TEST_F(ReloadSystemColorsTest, MissingKeyIsReportedAndNothingIsRead) {
   EXPECT_EQ(Run(), StepOutcome::kKeyNotOpened);
-  EXPECT_EQ(fake.log, (std::vector<std::string>{
-                          "OpenKey 80000001 Control Panel\\Colors 0 20019 -> 2",
-                          "Emit  Key doesn't exist \n",
-                      }));
+  EXPECT_EQ(fake.calls, (std::vector<Call>{OpenColors(ms::ERROR_FILE_NOT_FOUND),
+                                           call::Emit{" Key doesn't exist \n"}}));
 }
 
 TEST_F(ReloadSystemColorsTest, RefusedKeyEndsTheStepSilently) {
   PutScheme("1 2 3");
-  fake.open_status[kColorsPath] = win::ERROR_ACCESS_DENIED;
+  fake.open_status[ColorsPath()] = ms::ERROR_ACCESS_DENIED;
   EXPECT_EQ(Run(), StepOutcome::kKeyNotOpened);
-  EXPECT_EQ(fake.log,
-            std::vector<std::string>{"OpenKey 80000001 Control Panel\\Colors 0 20019 -> 5"});
+  EXPECT_EQ(fake.calls, std::vector<Call>{OpenColors(ms::ERROR_ACCESS_DENIED)});
 }
 
 }  // namespace

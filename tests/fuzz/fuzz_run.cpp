@@ -8,12 +8,13 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/emit_text.h"
 #include "refresh/icon_metrics.h"
 #include "refresh/system_colors.h"
-#include "refresh/win32_codes.h"
 #include "tests/fake_platform.h"
+#include "tests/test_data.h"
 
 namespace plenvor {
 namespace {
@@ -25,29 +26,36 @@ void Require(bool condition, const char* what) {
   }
 }
 
+// A size the run may leave stored.
+bool InRange(const std::string& text) {
+  const std::int32_t size = ConvertSizeText(text.c_str());
+  return size >= static_cast<std::int32_t>(test_data::FactNumber("min_size")) &&
+         size <= static_cast<std::int32_t>(test_data::FactNumber("max_size"));
+}
+
 std::int32_t OpenResult(FuzzedDataProvider& in) {
   constexpr std::int32_t kResults[] = {0,
                                        0,
                                        0,
-                                       win::ERROR_FILE_NOT_FOUND,
-                                       win::ERROR_BADDB,
-                                       win::ERROR_BADKEY,
-                                       win::ERROR_ACCESS_DENIED};
+                                       ms::ERROR_FILE_NOT_FOUND,
+                                       ms::ERROR_BADDB,
+                                       ms::ERROR_BADKEY,
+                                       ms::ERROR_ACCESS_DENIED};
   return in.ConsumeBool() ? in.ConsumeIntegral<std::int32_t>() : in.PickValueInArray(kResults);
 }
 
-void FillValue(FuzzedDataProvider& in, FakePlatform& fake, RegKey root, const char* path,
-               const char* name) {
+void FillValue(FuzzedDataProvider& in, FakePlatform& fake, RegKey root, const std::string& path,
+               const std::string& name) {
   if (in.ConsumeBool()) {
     FakePlatform::Value value;
-    value.type = in.ConsumeBool() ? win::REG_SZ : in.ConsumeIntegral<std::uint32_t>();
+    value.type = in.ConsumeBool() ? ms::REG_SZ : in.ConsumeIntegral<std::uint32_t>();
     const std::string bytes = in.ConsumeRandomLengthString(100);
     value.data.assign(bytes.begin(), bytes.end());
     fake.registry[{root, path}][name] = value;
   }
   if (in.ConsumeIntegralInRange(0, 7) == 0) {
     FakePlatform::QueryFault fault;
-    fault.status = in.ConsumeBool() ? win::ERROR_MORE_DATA : in.ConsumeIntegral<std::int32_t>();
+    fault.status = in.ConsumeBool() ? ms::ERROR_MORE_DATA : in.ConsumeIntegral<std::int32_t>();
     if (in.ConsumeBool()) {
       fault.count = in.ConsumeIntegral<std::uint32_t>();
     }
@@ -65,19 +73,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FakePlatform fake;
   SetTextSink([](const char*, void*) {}, nullptr);
 
+  const std::string& window_metrics = test_data::Fact("window_metrics");
+  const std::string& colors = test_data::Fact("colors");
+  const std::string& icon_size = test_data::Fact("icon_size");
+  fake.watched_value = icon_size;
   const std::int32_t icon_open = OpenResult(in);
   const std::int32_t colors_open = OpenResult(in);
-  fake.registry[{win::HKEY_USERS, kWindowMetricsPath}];
-  fake.registry[{win::HKEY_CURRENT_USER, kColorsPath}];
+  fake.registry[{ms::HKEY_USERS, window_metrics}];
+  fake.registry[{ms::HKEY_CURRENT_USER, colors}];
   if (icon_open != 0) {
-    fake.open_status[kWindowMetricsPath] = icon_open;
+    fake.open_status[window_metrics] = icon_open;
   }
   if (colors_open != 0) {
-    fake.open_status[kColorsPath] = colors_open;
+    fake.open_status[colors] = colors_open;
   }
-  FillValue(in, fake, win::HKEY_USERS, kWindowMetricsPath, kShellIconSizeName);
-  for (const char* name : SystemColorTable) {
-    FillValue(in, fake, win::HKEY_CURRENT_USER, kColorsPath, name);
+  FillValue(in, fake, ms::HKEY_USERS, window_metrics, icon_size);
+  for (const std::string& name : test_data::ColorNames()) {
+    FillValue(in, fake, ms::HKEY_CURRENT_USER, colors, name);
   }
   fake.set_status = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::int32_t>();
   fake.mutex_status = in.ConsumeBool() ? 0
@@ -87,10 +99,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           ? in.PickValueInArray<std::int32_t>({3, 5, 6, 161})
                           : in.ConsumeIntegral<std::int32_t>();
   fake.wait_result = in.PickValueInArray<std::uint32_t>({0, 0x80, 0x102, 0xFFFFFFFF});
-  fake.colors_never_return = in.ConsumeBool();
+  fake.colors_cut_short = in.ConsumeBool();
   for (int broadcast = 0; broadcast < 2; ++broadcast) {
     if (in.ConsumeBool()) {
-      fake.broadcasts_never_return.insert(broadcast);
+      fake.cut_short_broadcasts.insert(broadcast);
     }
   }
 
@@ -105,36 +117,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(fake.open_keys.empty(), "every opened key is closed");
   Require(fake.open_handles.empty(), "the lock's handle is closed");
   Require(!fake.guard_text, "the interrupt guard is disarmed");
-  int opens = 0;
-  int closes = 0;
-  int set_sys_colors = 0;
-  for (const std::string& line : fake.log) {
-    opens += line.rfind("OpenKey", 0) == 0 && line.substr(line.size() - 5) == " -> 0" ? 1 : 0;
-    closes += line == "CloseKey" ? 1 : 0;
-    set_sys_colors += line.rfind("SetSysColors", 0) == 0 ? 1 : 0;
+  std::size_t opens = 0;
+  for (const call::OpenKey& open : fake.CallsOf<call::OpenKey>()) {
+    opens += open.result == 0 ? 1 : 0;
   }
-  Require(opens == closes, "each opened key is closed exactly once");
-  Require(set_sys_colors <= 1, "at most one SetSysColors");
+  Require(opens == fake.CallsOf<call::CloseKey>().size(), "each opened key is closed exactly once");
+  Require(fake.CallsOf<call::SetSysColors>().size() <= 1, "at most one SetSysColors");
+  const std::vector<std::string> stores = fake.StoresInto(icon_size);
   // The broadcast made while this run's "0" is stored.
-  if (!fake.icon_stores.empty()) {
+  if (!stores.empty()) {
     const auto& guard = fake.guard_at_broadcast.at(0);
     Require(guard.has_value(), "an interrupt while \"0\" is stored restores the size");
-    const std::int32_t restored = ConvertSizeText(guard->c_str());
-    Require(restored >= 14 && restored <= 100, "the size an interrupt restores is in 14..100");
+    Require(InRange(*guard), "the size an interrupt restores is in range");
   }
   // Only a missing global namespace (ERROR_PATH_NOT_FOUND, ERROR_BAD_PATHNAME)
   // lets a run go on without the lock; any other failure means it is held.
   const bool no_namespace = fake.mutex_status == 3 || fake.mutex_status == 161;
   const bool lock_taken = fake.mutex_status == 0 ? fake.wait_result == 0x102 : !no_namespace;
   if (icon_open == 0 && lock_taken) {
-    Require(fake.icon_stores.empty(), "nothing stored while another run holds the size");
+    Require(stores.empty(), "nothing stored while another run holds the size");
   } else if (icon_open == 0) {
-    Require(fake.icon_stores.size() == 2, "two stores of the icon size");
-    Require(fake.icon_stores[0] == "0", "the first store is \"0\"");
-    const std::int32_t stored = ConvertSizeText(fake.icon_stores[1].c_str());
-    Require(stored >= 14 && stored <= 100, "the size stored back lies in 14..100");
+    Require(stores.size() == 2, "two stores of the icon size");
+    Require(stores[0] == "0", "the first store is \"0\"");
+    Require(InRange(stores[1]), "the size stored back is in range");
   } else {
-    Require(fake.icon_stores.empty(), "nothing stored without the key");
+    Require(stores.empty(), "nothing stored without the key");
   }
   SetTextSink(nullptr, nullptr);
   return 0;
