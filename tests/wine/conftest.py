@@ -3,10 +3,9 @@ import time
 
 import pytest
 
-from winetools import Wine
+from winetools import BUILD, Wine
 
 SEED = int(os.environ.get("PLENVOR_SEED", int(time.time())))
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 def pytest_report_header():
@@ -15,9 +14,8 @@ def pytest_report_header():
 
 @pytest.fixture(scope="session")
 def wine():
-    exe = os.environ.get("PLENVOR_EXE", os.path.join(ROOT, "build/mingw-i686/plenvor.exe"))
-    helper = os.environ.get("PLENVOR_HELPER",
-                            os.path.join(ROOT, "build/mingw-i686/plenvor_helper.exe"))
+    exe = os.environ.get("PLENVOR_EXE", os.path.join(BUILD, "plenvor.exe"))
+    helper = os.environ.get("PLENVOR_HELPER", os.path.join(BUILD, "plenvor_helper.exe"))
     for path in (exe, helper):
         assert os.path.exists(path), f"{path} is missing: build the mingw-i686 preset first"
     session = Wine(exe, helper)

@@ -2,9 +2,12 @@
 size-text conversion, the colour-text parse and the reads that the carried
 room implies. The Wine tests compare the real program against it."""
 
+from testdata import FACTS
+
 REG_SZ = 1
-MAX_DATA = 80
-ERROR_MORE_DATA = 234
+MAX_DATA = int(FACTS["room"])
+MIN_SIZE, MAX_SIZE = int(FACTS["min_size"]), int(FACTS["max_size"])
+FALLBACK = FACTS["fallback_size"].encode()
 SPACE = b" \t\n\v\f\r"
 
 
@@ -34,12 +37,12 @@ def convert_size(text):
 def size_after_run(value):
     """The text a run leaves in "Shell Icon Size", given (type, bytes) or None."""
     if value is None:
-        return b"32"
+        return FALLBACK
     type_, data = value
     if type_ != REG_SZ or not 0 < len(data) <= MAX_DATA:
-        return b"32"
+        return FALLBACK
     text = data.split(b"\0")[0]
-    return text if 14 <= convert_size(text) <= 100 else b"32"
+    return text if MIN_SIZE <= convert_size(text) <= MAX_SIZE else FALLBACK
 
 
 def _scan_int(text, i):
@@ -65,14 +68,16 @@ def _scan_int(text, i):
 
 
 def parse_color(text, rgb):
-    """Parses text as "%i %i %i" into the list rgb, keeping what is not reached."""
+    """Parses text as "%i %i %i" into the list rgb, keeping what is not reached.
+    Returns how many components it read."""
     text = text.split(b"\0")[0]
     i = 0
     for k in range(3):
         scanned = _scan_int(text, i)
         if scanned is None:
-            return
+            return k
         rgb[k], i = scanned
+    return 3
 
 
 def compose(r, g, b):

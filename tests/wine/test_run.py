@@ -4,13 +4,11 @@ hold afterwards."""
 
 import random
 
-import pytest
-
-from model import colour_run, size_after_run
-from winetools import BANNER, COLOR_NAMES, COLORS, KEY_MISSING, REG_SZ, WINDOW_METRICS
-
-REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 2, 3, 4, 7
 from conftest import SEED
+from model import colour_run, size_after_run
+from testdata import ICON_SIZES
+from winetools import BANNER, COLOR_NAMES, COLORS, ICON_SIZE, KEY_MISSING, REG_SZ, WINDOW_METRICS
+
 
 
 # Arguments that are addresses (stack, image): they vary with the command line
@@ -54,7 +52,7 @@ SCHEME = ["1 2 3", "10 20 30", "5 5 5", "100 100 100", "0x10 0x20 0x30"] + ["7 7
 
 
 def test_every_call_of_a_run_with_its_arguments(wine):
-    wine.set_icon_size(b"48px")
+    wine.set_icon_size(b"48px\0")  # read as 5 bytes, stored back as the 4 of its text
     wine.set_scheme(SCHEME)
     run = wine.run_plenvor(relay=True)
     key = run.trace[1].arg(0)
@@ -66,11 +64,10 @@ def test_every_call_of_a_run_with_its_arguments(wine):
     assert run.status == 0 and run.stdout == BANNER
 
 
-@pytest.mark.parametrize("args", [["/?"], ["--help"], ["foo", "bar baz", "*"]])
-def test_arguments_change_nothing(wine, args):
+def test_arguments_change_nothing(wine):
     plain = wine.run_plenvor(relay=True)
     wine.set_icon_size(b"32")
-    with_args = wine.run_plenvor(args, relay=True)
+    with_args = wine.run_plenvor(["/?", "--help", "foo", "bar baz", "*"], relay=True)
     assert with_args.stdout == plain.stdout == BANNER
     assert with_args.status == plain.status == 0
     assert [signature(c) for c in with_args.trace] == [signature(c) for c in plain.trace]
@@ -89,15 +86,6 @@ def test_missing_window_metrics_key(wine):
     assert wine.reg(("haskey", "HKU", WINDOW_METRICS)) == ["no"]
 
 
-def test_no_colour_value_means_no_colour_change(wine):
-    wine.set_scheme([None] * 25)
-    before = wine.sys_colors()
-    run = wine.run_plenvor(relay=True)
-    assert run.status == 0 and run.stdout == BANNER
-    assert "SetSysColors" not in [c.function for c in run.trace]
-    assert wine.sys_colors() == before
-
-
 def test_what_a_window_receives_during_a_run(wine):
     wine.set_icon_size(b"040")
     wine.set_scheme(["60 70 80"] * 25)
@@ -113,35 +101,16 @@ def test_what_a_window_receives_during_a_run(wine):
 
 # Randomised settings --------------------------------------------------------
 
-DESIGN_SIZES = [b"32", b"14", b"100", b"13", b"101", b"0", b"-40", b" 48", b"+50", b"48px",
-                b"+-5", b"- 5", b"0x30", b"040", b"4294967328", b"48\0", b"48\0zz"]
-
-
-def random_size_value(rng):
-    kind = rng.random()
-    if kind < 0.1:
-        return rng.choice([REG_DWORD, REG_BINARY, REG_EXPAND_SZ, REG_MULTI_SZ]), \
-            bytes(rng.randrange(256) for _ in range(rng.randrange(0, 9)))
-    number = rng.choice([rng.randrange(0, 130), rng.randrange(-50, 0),
-                         rng.randrange(2**32 - 5, 2**32 + 120), rng.randrange(10**12)])
-    text = rng.choice(["", " ", "\t", "  \r\n"]) + rng.choice(["", "+", "-", "+-"]) + \
-        rng.choice(["", "0", "00"]) + str(abs(number)) + \
-        rng.choice(["", "px", " 7", "\0zz", "\0", "x" * rng.randrange(60, 90)])
-    if rng.random() < 0.05:
-        text = ""
-    return REG_SZ, text.encode()
-
-
 def test_icon_size_after_a_run_matches_the_conversion(wine):
-    rng = random.Random(SEED)
-    cases = [(REG_SZ, t) for t in DESIGN_SIZES] + [random_size_value(rng) for _ in range(25)]
-    for value in cases:
-        wine.set_icon_size(value[1], value[0])
+    # Every case, and a key without the value, which the run creates.
+    for value in [(type_, data) for type_, data, _, _ in ICON_SIZES] + [None]:
+        wine.apply(wine.icon_size_commands(b"") + [("delvalue", "HKU", WINDOW_METRICS, ICON_SIZE)]
+                   if value is None else wine.icon_size_commands(value[1], value[0]))
         wine.run_plenvor()
         type_, data = wine.icon_size()
         expected = size_after_run(value)
         assert type_ == REG_SZ and data in (expected, expected + b"\0"), \
-            f"seed {SEED}: {value!r} left {data!r}, expected {expected!r}"
+            f"{value!r} left {data!r}, expected {expected!r}"
 
 
 def random_component(rng):

@@ -5,35 +5,33 @@ import os
 import re
 import shutil
 import signal
-import struct
 import subprocess
 import tempfile
 import time
 from contextlib import ExitStack, contextmanager
 from dataclasses import dataclass, field
 
-WINDOW_METRICS = r".Default\Control Panel\desktop\WindowMetrics"
-ICON_SIZE = "Shell Icon Size"
-COLORS = r"Control Panel\Colors"
-COLOR_NAMES = [
-    "Scrollbar", "Background", "ActiveTitle", "InactiveTitle", "Menu", "Window",
-    "WindowFrame", "MenuText", "WindowText", "TitleText", "ActiveBorder",
-    "InactiveBorder", "AppWorkspace", "Hilight", "HilightText", "ButtonFace",
-    "ButtonShadow", "GrayText", "ButtonText", "InactiveTitleText", "ButtonHilight",
-    "ButtonDkShadow", "ButtonLight", "InfoText", "InfoWindow",
-]
-REG_SZ = 1
-# The machine-wide lock that runs take turns under.
-ICON_SIZE_LOCK = r"Global\Plenvor.ShellIconSize"
+import pefile
 
-BANNER = (
-    b" Plenvor Version 1.0\r\n"
-    b" Written By the Plenvor developers\r\n"
-    b" email: plenvor@example.org\r\n"
-    b" \r\n"
-    b" Makes the desktop apply the stored icon size, cursors, wallpaper and colours again.\r\n"
-    b" \r\n"
-)
+from testdata import COLOR_NAMES, DATA, FACTS, banner
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = os.environ.get("PLENVOR_BUILD", os.path.join(ROOT, "build", "mingw-i686"))
+WINDOW_METRICS = FACTS["window_metrics"]
+ICON_SIZE = FACTS["icon_size"]
+COLORS = FACTS["colors"]
+# The machine-wide lock that runs take turns under.
+ICON_SIZE_LOCK = FACTS["lock"]
+REG_SZ = 1
+
+
+def build_version(build=BUILD):
+    """The version the build was configured with."""
+    with open(os.path.join(build, "CMakeCache.txt")) as f:
+        return re.search(r"^CMAKE_PROJECT_VERSION:STATIC=(.*)$", f.read(), re.M).group(1)
+
+
+BANNER = banner(build_version()) if os.path.exists(os.path.join(BUILD, "CMakeCache.txt")) else None
 KEY_MISSING = b" Key doesn't exist \r\n"
 
 
@@ -43,15 +41,18 @@ def windows_path(path):
 
 
 def image_range(exe):
-    """[ImageBase, ImageBase + SizeOfImage) of a PE32 file."""
-    with open(exe, "rb") as f:
-        data = f.read(4096)
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    optional = pe + 24
-    assert struct.unpack_from("<H", data, optional)[0] == 0x10B, "not PE32"
-    base = struct.unpack_from("<I", data, optional + 28)[0]
-    size = struct.unpack_from("<I", data, optional + 56)[0]
-    return base, base + size
+    """[ImageBase, ImageBase + SizeOfImage) of a PE file."""
+    header = pefile.PE(exe, fast_load=True).OPTIONAL_HEADER
+    return header.ImageBase, header.ImageBase + header.SizeOfImage
+
+
+def wait_until(condition, proc=None, what="the condition", timeout=60):
+    """Polls condition() until it holds; fails if proc ends first or time runs out."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        assert proc is None or proc.poll() is None, f"the process ended before {what}"
+        assert time.monotonic() < deadline, f"gave up waiting for {what}"
+        time.sleep(0.05)
 
 
 @dataclass
@@ -276,11 +277,7 @@ class Wine:
             env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
         try:
-            deadline = time.monotonic() + 30
-            while not os.path.exists(ready):
-                assert proc.poll() is None, f"{mode} window exited early"
-                assert time.monotonic() < deadline, f"{mode} window never became ready"
-                time.sleep(0.05)
+            wait_until(lambda: os.path.exists(ready), proc, f"the {mode} window was ready", 30)
             yield proc
         finally:
             open(stop, "w").close()
@@ -307,7 +304,7 @@ class Wine:
         with a swatch of each display element. Yields (window box, {element:
         swatch box}) in screen pixels, boxes as (left, top, right, bottom)."""
         layout = self.path("sample.layout")
-        with self._window("sample", layout):
+        with self._window("sample", os.path.join(DATA, "color_names.txt"), layout):
             window, swatches = None, {}
             with open(layout) as f:
                 for line in f:
@@ -328,11 +325,16 @@ class Wine:
     @contextmanager
     def slow_windows(self, count, ms):
         """count hidden top-level windows, each in its own process, that
-        answer but take ms over each WM_SETTINGCHANGE."""
+        answer but take ms over each WM_SETTINGCHANGE. Yields a function that
+        ends them at once."""
         with ExitStack() as stack:
-            for i in range(count):
-                stack.enter_context(self._window("slow", words=(str(ms),), tag=str(i)))
-            yield
+            procs = [stack.enter_context(self._window("slow", words=(str(ms),), tag=str(i)))
+                     for i in range(count)]
+
+            def end_them():
+                for proc in procs:
+                    proc.send_signal(signal.SIGKILL)
+            yield end_them
 
     @contextmanager
     def event_holding(self, name):

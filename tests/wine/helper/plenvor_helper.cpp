@@ -8,12 +8,13 @@
 //       delkey ROOT PATH              the key with everything below it
 //       haskey ROOT PATH              print "yes" or "no"
 //       syscolors                     print the 25 GetSysColor values in hex
-//       version PATH                  print the version resource's strings
 //   plenvor_helper listen LOG READY STOP   log broadcasts until STOP exists
 //   plenvor_helper hang READY STOP         a hidden window that never answers
 //   plenvor_helper hang-visible READY STOP a visible one
-//   plenvor_helper sample LAYOUT READY STOP  a window drawn in the system colours, with a
-//                                          swatch of each; LAYOUT gets their screen places
+//   plenvor_helper sample NAMES LAYOUT READY STOP  a window drawn in the system colours, with a
+//                                          swatch of each, labelled with the names in file NAMES
+//                                          (one a line, "#" lines left out); LAYOUT gets their
+//                                          screen places
 //   plenvor_helper slow MS READY STOP      a hidden window that answers, but takes MS over
 //                                          each WM_SETTINGCHANGE
 //   plenvor_helper hold-event NAME READY STOP  an event that holds NAME
@@ -33,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -80,34 +82,6 @@ std::string GetValue(HKEY root, const std::string& path, const std::string& name
   }
   RegCloseKey(key);
   return result;
-}
-
-// The version resource as Explorer's Properties dialog reads it.
-std::string VersionInfo(const std::string& path) {
-  DWORD handle = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-  if (size == 0) return "none";
-  std::vector<char> info(size);
-  if (!GetFileVersionInfoA(path.c_str(), 0, size, info.data())) return "none";
-  std::string out;
-  for (const char* name : {"ProductName", "FileVersion", "ProductVersion", "FileDescription"}) {
-    void* text = nullptr;
-    UINT length = 0;
-    const std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
-    if (VerQueryValueA(info.data(), query.c_str(), &text, &length) && length > 0) {
-      out += std::string(name) + "=" + static_cast<const char*>(text) + "|";
-    }
-  }
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  if (VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length)) {
-    char version[64];
-    std::snprintf(version, sizeof version, "Fixed=%d.%d.%d.%d", HIWORD(fixed->dwFileVersionMS),
-                  LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
-                  LOWORD(fixed->dwFileVersionLS));
-    out += version;
-  }
-  return out;
 }
 
 // Takes the lock as another run would, and says who may use it.
@@ -190,7 +164,6 @@ std::string RunCommand(const std::vector<std::string>& f) {
     }
     return out;
   }
-  if (verb == "version" && f.size() == 2) return VersionInfo(f[1]);
   if (verb == "lock" && f.size() == 3)
     return TakeLock(f[1], std::strtoul(f[2].c_str(), nullptr, 10));
   return "error usage";
@@ -382,12 +355,7 @@ int EndSession(const char* exe, const char* reason) {
 // The sample window: a caption, a menu bar, a push button, a scroll bar, a
 // list with a selected line, and a swatch of each of the 25 display elements
 // filled with its system-colour brush, all drawn by Wine's own user32.
-constexpr const char* kElementNames[25] = {
-    "Scrollbar",     "Background",     "ActiveTitle",  "InactiveTitle", "Menu",
-    "Window",        "WindowFrame",    "MenuText",     "WindowText",    "TitleText",
-    "ActiveBorder",  "InactiveBorder", "AppWorkspace", "Hilight",       "HilightText",
-    "ButtonFace",    "ButtonShadow",   "GrayText",     "ButtonText",    "InactiveTitleText",
-    "ButtonHilight", "ButtonDkShadow", "ButtonLight",  "InfoText",      "InfoWindow"};
+std::vector<std::string> element_names;
 constexpr int kSwatchTop = 120, kSwatchWidth = 160, kSwatchHeight = 22, kLabelHeight = 16;
 
 RECT SwatchRect(int element) {
@@ -410,7 +378,8 @@ LRESULT CALLBACK SampleProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
         FrameRect(dc, &swatch, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
         RECT label = {swatch.left, swatch.top - kLabelHeight, swatch.right, swatch.top};
         char text[32];
-        std::snprintf(text, sizeof text, "%d %s", element, kElementNames[element]);
+        std::snprintf(text, sizeof text, "%d %s", element,
+                      element_names.at(static_cast<std::size_t>(element)).c_str());
         DrawTextA(dc, text, -1, &label, DT_LEFT | DT_SINGLELINE | DT_VCENTER);
       }
       EndPaint(window, &paint);
@@ -440,7 +409,12 @@ void WriteLayout(HWND window, const char* path) {
   std::fclose(out);
 }
 
-int Sample(const char* layout, const char* ready, const char* stop) {
+int Sample(const char* names, const char* layout, const char* ready, const char* stop) {
+  std::ifstream in(names);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] != '#') element_names.push_back(line);
+  }
+  if (element_names.size() != 25) return 2;
   stop_file = stop;
   WNDCLASSA window_class = {};
   window_class.lpfnWndProc = SampleProc;
@@ -484,13 +458,13 @@ int main(int argc, char** argv) {
   if (mode == "listen" && argc == 5) return Listen(argv[2], argv[3], argv[4]);
   if (mode == "hang" && argc == 4) return Hang(argv[2], argv[3], false);
   if (mode == "hang-visible" && argc == 4) return Hang(argv[2], argv[3], true);
-  if (mode == "sample" && argc == 5) return Sample(argv[2], argv[3], argv[4]);
+  if (mode == "sample" && argc == 6) return Sample(argv[2], argv[3], argv[4], argv[5]);
   if (mode == "slow" && argc == 5) return Slow(argv[2], argv[3], argv[4]);
   if (mode == "hold-event" && argc == 5) return HoldEvent(argv[2], argv[3], argv[4]);
   if (mode == "endsession" && argc == 4) return EndSession(argv[2], argv[3]);
   std::fprintf(stderr,
                "usage: plenvor_helper reg | listen LOG READY STOP | hang[-visible] READY STOP"
-               " | sample LAYOUT READY STOP | slow MS READY STOP | hold-event NAME READY STOP"
+               " | sample NAMES LAYOUT READY STOP | slow MS READY STOP | hold-event NAME READY STOP"
                " | endsession EXE LPARAM\n");
   return 2;
 }
