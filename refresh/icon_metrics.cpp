@@ -43,7 +43,9 @@ constexpr std::uint32_t kIconSizeLockWaitMs = 30000;
 struct IconSizeLock {
   Handle mutex = 0;  // 0 when none could be had
   bool held = false;
-  bool taken = false;  // by another run whose turn outlasted the wait, or by another program
+  // By another run whose turn outlasted the wait or another program, or so
+  // it must be taken to be when the wait failed.
+  bool taken = false;
 };
 
 // The failures of creating the lock that mean the system has no global
@@ -52,7 +54,8 @@ struct IconSizeLock {
 // ERROR_BAD_PATHNAME (161). There, and only there, the step runs
 // unserialised. Any other failure, above all ERROR_INVALID_HANDLE (an object
 // of another kind holds the name) and ERROR_ACCESS_DENIED (a mutex that
-// refuses us does), means that someone holds the name.
+// refuses us does), means that someone holds the name, and so does a wait
+// that fails.
 bool IsNamespaceMissing(std::int32_t status) {
   return status == win::ERROR_PATH_NOT_FOUND || status == win::ERROR_BAD_PATHNAME;
 }
@@ -69,7 +72,7 @@ IconSizeLock TakeIconSizeLock(PlatformOps& ops) {
   // An abandoned mutex is ours now; its holder died, perhaps with "0" stored,
   // which this run then stores over like any out-of-range size.
   lock.held = wait == win::WAIT_OBJECT_0 || wait == win::WAIT_ABANDONED;
-  lock.taken = wait == win::WAIT_TIMEOUT;
+  lock.taken = !lock.held;
   return lock;
 }
 
@@ -133,9 +136,11 @@ StepOutcome RefreshIconMetrics(PlatformOps& ops, ValueBuffer& buffer) {
     // an interruption or the end of the session stores it first.
     ops.ArmInterruptGuard(key, kShellIconSizeName, size_text);
     const bool zero_stored = StoreSizeText(ops, key, kTemporarySize);
-    // Returned or cut short, the size goes back at once.
+    // Returned or cut short, the size goes back at once, and a store that
+    // fails is tried once more before "0" may be left.
     in_time = BroadcastIconMetricsChange(ops);
-    stored = StoreSizeText(ops, key, size_text) && zero_stored;
+    const bool restored = StoreSizeText(ops, key, size_text) || StoreSizeText(ops, key, size_text);
+    stored = restored && zero_stored;
     ops.DisarmInterruptGuard();
     in_time = BroadcastIconMetricsChange(ops) && in_time;
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -123,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"AbandonedCountsAsAcquired", 0, ms::WAIT_ABANDONED, StepOutcome::kCompleted, true,
                  true},
         LockCase{"WaitRunsOut", 0, ms::WAIT_TIMEOUT, StepOutcome::kSizeNotStored, false, false},
-        LockCase{"WaitFailsSoRunsUnserialised", 0, ms::WAIT_FAILED, StepOutcome::kCompleted, false,
-                 true},
+        LockCase{"WaitFailsCountsAsHeld", 0, ms::WAIT_FAILED, StepOutcome::kSizeNotStored, false,
+                 false},
         LockCase{"NameHeldByAnotherKindOfObject", ms::ERROR_INVALID_HANDLE, 0,
                  StepOutcome::kSizeNotStored, false, false},
         LockCase{"NameHeldByAMutexThatRefusesUs", ms::ERROR_ACCESS_DENIED, 0,
@@ -137,17 +139,62 @@ INSTANTIATE_TEST_SUITE_P(
                  StepOutcome::kCompleted, false, true}),
     [](const ::testing::TestParamInfo<LockCase>& param) { return param.param.name; });
 
-TEST_F(RefreshIconMetricsTest, AFailedStoreIsReportedAndTheSequenceKept) {
-  for (const int failing : {0, 1}) {
-    fake.calls.clear();
-    fake.set_results = {failing == 0 ? ms::ERROR_ACCESS_DENIED : 0,
-                        failing == 1 ? ms::ERROR_ACCESS_DENIED : 0};
-    PutIconSize("48");
-    EXPECT_EQ(Run(), StepOutcome::kSizeNotStored) << "store " << failing;
-    EXPECT_EQ(fake.StoresInto(IconSizeName()), (std::vector<std::string>{"0", "48"}));
-    EXPECT_EQ(fake.CallsOf<call::Broadcast>().size(), 2U);
+struct StoreCase {
+  const char* name;
+  std::deque<std::int32_t> results;  // of the stores, in turn
+  std::size_t stores;
+  StepOutcome outcome;
+  std::string left;  // what the value holds afterwards
+};
+
+std::ostream& operator<<(std::ostream& out, const StoreCase& c) {
+  out << c.name << ": results";
+  for (const std::int32_t result : c.results) {
+    out << " " << result;
   }
+  return out << " -> " << c.stores << " stores, outcome " << static_cast<int>(c.outcome)
+             << ", left " << Quoted(c.left);
 }
+
+class IconSizeStoreTest : public RefreshIconMetricsTest,
+                          public ::testing::WithParamInterface<StoreCase> {};
+
+TEST_P(IconSizeStoreTest, ReportsAFailedStoreAndTriesTheSizeTwice) {
+  const StoreCase& c = GetParam();
+  PutIconSize("48");
+  fake.set_results = c.results;
+  EXPECT_EQ(Run(), c.outcome);
+  std::vector<std::string> stores = {"0", "48", "48"};
+  stores.resize(c.stores);
+  EXPECT_EQ(fake.StoresInto(IconSizeName()), stores);
+  EXPECT_EQ(IconSize(), c.left);
+  // Every try is made while an interrupt would still store the size.
+  const auto disarm =
+      std::find(fake.calls.begin(), fake.calls.end(), Call(call::DisarmInterruptGuard{}));
+  EXPECT_EQ(
+      std::count_if(disarm, fake.calls.end(),
+                    [](const Call& recorded) { return recorded.As<call::SetValue>() != nullptr; }),
+      0);
+  EXPECT_EQ(fake.CallsOf<call::Broadcast>().size(), 2U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, IconSizeStoreTest,
+    ::testing::Values(
+        StoreCase{
+            "ZeroRefused", {ms::ERROR_ACCESS_DENIED, 0}, 2, StepOutcome::kSizeNotStored, "48"},
+        StoreCase{"SizeStoredAtTheSecondTry",
+                  {0, ms::ERROR_ACCESS_DENIED, 0},
+                  3,
+                  StepOutcome::kCompleted,
+                  "48"},
+        // Twice refused: "0" is left, and the status says so.
+        StoreCase{"SizeRefusedTwice",
+                  {0, ms::ERROR_ACCESS_DENIED, ms::ERROR_ACCESS_DENIED},
+                  3,
+                  StepOutcome::kSizeNotStored,
+                  "0"}),
+    [](const ::testing::TestParamInfo<StoreCase>& param) { return param.param.name; });
 
 TEST_F(RefreshIconMetricsTest, MissingOrUnreadableValueBecomesTheFallback) {
   fake.registry[{ms::HKEY_USERS, WindowMetricsPath()}];  // key without the value
