@@ -4,5 +4,7 @@
 // The command line is ignored: every run does the same fixed pass.
 int main() {
   plenvor::WindowsPlatformOps ops;
-  return plenvor::RunRefresh(ops);
+  const int status = plenvor::RunRefresh(ops);
+  ops.EndRun(status);
+  return status;
 }

@@ -89,9 +89,10 @@ class PlatformOps {
   // Until disarmed, a console control event (Ctrl-C, Ctrl-Break, the console
   // closing) or the end of the session (logoff, shutdown) stores text as
   // REG_SZ value `name` of `key` (its length in bytes, no NUL) and ends the
-  // process with STATUS_CONTROL_C_EXIT. That store waits for any SetValue in progress and
-  // is the last one: no SetValue made after it takes effect. The text is
-  // copied.
+  // process with STATUS_CONTROL_C_EXIT. That store waits for any SetValue in
+  // progress and is the last one: no SetValue made after it takes effect. The
+  // text is copied. Once armed, the end of the session ends the process that
+  // way even when disarmed, without the store.
   virtual void ArmInterruptGuard(RegKey key, const char* name, const char* text) = 0;
 
   // Ends what ArmInterruptGuard began: events have their usual effect again.

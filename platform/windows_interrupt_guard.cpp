@@ -22,23 +22,24 @@ Guard guard;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 constexpr DWORD kWindowReadyWaitMs = 2000;
 bool window_started = false;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
-// When armed: the guard's store, then the end of the process. Returns only
-// when not armed.
-void StoreAndEndIfArmed() {
+// The guard's store, when armed, then the end of the process; with end_anyway
+// false it returns when not armed. Still holding the lock at the end: a
+// store the run tries after the guard's never happens.
+void StoreAndEnd(bool end_anyway) {
   ::EnterCriticalSection(&guard.lock);
   if (guard.armed) {
     ::RegSetValueExA(guard.key, guard.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(guard.text),
                      guard.length);
-    // Still holding the lock: a store the run tries after this one never
-    // happens. Ended at once, without the DLL detach that ExitProcess would
-    // run while the run's own thread is stopped wherever it stood.
-    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    EndProcessNow(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  }
+  if (end_anyway) {
+    EndProcessNow(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
   }
   ::LeaveCriticalSection(&guard.lock);
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
-  StoreAndEndIfArmed();
+  StoreAndEnd(false);
   return FALSE;  // not armed: the usual effect, the next handler ends the process
 }
 
@@ -47,9 +48,11 @@ LRESULT CALLBACK EndSessionProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_QUERYENDSESSION:
       return TRUE;  // never holds up a logoff or a shutdown
     case WM_ENDSESSION:
-      // Once this returns, Windows may end the process at any moment.
+      // The session ends: once this returns, Windows may end the process at
+      // any moment, so it ends here, armed or not. FALSE: another program
+      // cancelled the logoff, and the run goes on.
       if (wparam != FALSE) {
-        StoreAndEndIfArmed();
+        StoreAndEnd(true);
       }
       return 0;
     default:
@@ -107,6 +110,15 @@ void StartEndSessionWindow() {
 }  // namespace
 
 void Initialize() { ::InitializeCriticalSection(&guard.lock); }
+
+void EndProcessNow(UINT status) {
+  ::TerminateProcess(::GetCurrentProcess(), status);
+  // TerminateProcess may return before the end; nothing more of this thread
+  // may run meanwhile.
+  for (;;) {
+    ::Sleep(INFINITE);
+  }
+}
 
 LONG SetValue(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD count) {
   ::EnterCriticalSection(&guard.lock);

@@ -1,6 +1,7 @@
 #include "platform/windows_platform_ops.h"
 
 #include <array>
+#include <cstdio>
 
 #include "platform/windows_interrupt_guard.h"
 
@@ -147,13 +148,13 @@ std::uint32_t WindowsPlatformOps::BroadcastMessage(std::uint32_t message, std::u
                                                    std::int32_t lparam, std::uint32_t flags,
                                                    std::uint32_t timeout_ms,
                                                    std::uint32_t bound_ms) {
-  return RunBounded(Broadcast{message, wparam, lparam, flags, timeout_ms}, bound_ms);
+  return Note(RunBounded(Broadcast{message, wparam, lparam, flags, timeout_ms}, bound_ms));
 }
 
 std::uint32_t WindowsPlatformOps::ApplySystemParameter(std::uint32_t action, std::uint32_t param,
                                                        void* data, std::uint32_t flags,
                                                        std::uint32_t bound_ms) {
-  return RunBounded(SystemParameter{action, param, data, flags}, bound_ms);
+  return Note(RunBounded(SystemParameter{action, param, data, flags}, bound_ms));
 }
 
 std::uint32_t WindowsPlatformOps::SetSysColors(std::int32_t count, const std::int32_t* elements,
@@ -168,7 +169,7 @@ std::uint32_t WindowsPlatformOps::SetSysColors(std::int32_t count, const std::in
     change.elements[at] = elements[i];
     change.colors[at] = colors[i];
   }
-  return RunBounded(change, bound_ms);
+  return Note(RunBounded(change, bound_ms));
 }
 
 std::int32_t WindowsPlatformOps::CreateNamedMutex(const char* name, Handle* mutex) {
@@ -198,5 +199,17 @@ void WindowsPlatformOps::ArmInterruptGuard(RegKey key, const char* name, const c
 }
 
 void WindowsPlatformOps::DisarmInterruptGuard() { interrupt_guard::Disarm(); }
+
+std::uint32_t WindowsPlatformOps::Note(std::uint32_t wait) {
+  call_left_running_ = call_left_running_ || wait != WAIT_OBJECT_0;
+  return wait;
+}
+
+void WindowsPlatformOps::EndRun(int status) const {
+  if (call_left_running_) {
+    (void)std::fflush(stdout);
+    interrupt_guard::EndProcessNow(static_cast<UINT>(status));
+  }
+}
 
 }  // namespace plenvor

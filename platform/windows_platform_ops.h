@@ -28,6 +28,18 @@ class WindowsPlatformOps final : public PlatformOps {
   std::int32_t CloseHandle(Handle object) override;
   void ArmInterruptGuard(RegKey key, const char* name, const char* text) override;
   void DisarmInterruptGuard() override;
+
+  // Ends the run with status. A call cut short may still be inside user32 on
+  // its worker thread, where ExitProcess's DLL detach would find it stopped
+  // wherever it stood: then standard output is flushed and the process ends
+  // through TerminateProcess. Returns, for main to return status, only when
+  // every call returned.
+  void EndRun(int status) const;
+
+ private:
+  // Notes a call still running on its worker; the result passes through.
+  std::uint32_t Note(std::uint32_t wait);
+  bool call_left_running_ = false;
 };
 
 }  // namespace plenvor

@@ -5,7 +5,7 @@ import os
 from model import colour_run
 from test_icon_metrics import stored_text
 from testdata import COLOR_TEXTS
-from winetools import BANNER, COLOR_NAMES
+from winetools import BANNER, COLOR_NAMES, own_calls
 
 # The colour cases as a scheme, the first row first.
 SCHEME = [text.decode("latin-1") for text, _, _ in COLOR_TEXTS[:25]]
@@ -28,9 +28,14 @@ def test_a_visible_window_that_never_answers_does_not_hold_the_run(wine):
     wine.set_icon_size(b"48")
     wine.set_scheme(SCHEME)
     with wine.hung_window(visible=True):
-        run = wine.run_plenvor(timeout=90)
+        run = wine.run_plenvor(relay=True, timeout=90)
     print(f"run with a visible hung window took {run.seconds:.1f} s")
     assert (run.status, run.stdout) == (3, BANNER)
+    # The colour change still runs inside user32 on its worker: the run ends
+    # through TerminateProcess, not ExitProcess, whose documentation warns of
+    # DLL detach with other threads stopped wherever they stood.
+    last = own_calls(run.trace_file, wine.exe, dlls=("KERNEL32", "kernel32"))[-1]
+    assert (last.function, last.arg(0), last.arg(1)) == ("TerminateProcess", 0xFFFFFFFF, 3)
     assert_scheme_applied(wine)
     assert stored_text(wine.icon_size()) == b"48"
 

@@ -32,10 +32,14 @@ def test_a_hung_window_does_not_hold_the_run_and_an_interrupt_restores_the_size(
         # in the C library's buffer would only reach the file at exit.
         with open(out, "rb") as f:
             printed_while_running = f.read()
+        # A logoff that another program cancelled: WM_ENDSESSION with wParam
+        # FALSE, and the session goes on, so must the run.
+        cancelled = wine.end_session(os.path.basename(wine.exe), 0x80000000, cancelled=True)
         run = wine.finish_plenvor(proc, name="hung", timeout=90)
         assert (run.status, run.stdout) == (0, BANNER)
         assert stored_text(wine.icon_size()) == b"48"
     assert printed_while_running == BANNER
+    assert len(cancelled) == 1 and cancelled[0][0] >= 1, cancelled
     # A fresh window: one already seen as hung no longer holds a broadcast.
     with wine.hung_window():
         # Ctrl-C while the hung window holds the broadcast made with "0" stored.
@@ -82,9 +86,28 @@ def test_logoff_or_shutdown_while_zero_is_stored_restores_the_size(wine, lparam)
         ended = wine.end_session(os.path.basename(wine.exe), lparam)
         status = proc.wait(timeout=60)
     assert stored_text(wine.icon_size()) == b"48"
-    # One process, whose every window let the session end.
+    # One process, whose every window let the session end, and which ended
+    # itself with STATUS_CONTROL_C_EXIT, not with the 0 it would be ended with.
     assert len(ended) == 1 and ended[0][0] >= 1 and ended[0][1] == ended[0][0], ended
-    assert status & 0xFF == 0x3A, f"status {status}"  # STATUS_CONTROL_C_EXIT, not the 0 it was ended with
+    assert status & 0xFF == 0x3A and ended[0][2] >= 0, f"status {status}, {ended}"
+
+
+def test_the_end_of_the_session_in_the_colour_step_ends_the_run_at_once(wine):
+    # WM_ENDSESSION's documentation: the application can be ended any time
+    # after it returns. Here the size is already back: the end stores nothing.
+    wine.set_icon_size(b"48")
+    with wine.hung_window(visible=True):  # it holds the colour change
+        proc = wine.start_plenvor(name="late", relay=True)
+        trace = wine.path("late.stderr")
+        wait_until(lambda: b"user32.SetSysColors(" in open(trace, "rb").read(), proc,
+                   "the colour change was under way")
+        ended = wine.end_session(os.path.basename(wine.exe), 0x80000000)
+        run = wine.finish_plenvor(proc, relay=True, name="late")
+    stores = [c.strings[1] for c in run.trace if c.function == "RegSetValueExA"]
+    assert len(ended) == 1 and 0 <= ended[0][2] < 1000, ended
+    assert run.status & 0xFF == 0x3A, f"status {run.status}"
+    assert stores == ["Shell Icon Size"] * 2  # the run's own two
+    assert stored_text(wine.icon_size()) == b"48"
 
 
 def test_slow_windows_do_not_hold_the_size_back(wine):

@@ -132,6 +132,7 @@ class Run:
     stdout: bytes
     trace: list = None           # own calls, when traced
     seconds: float = 0.0
+    trace_file: str = None       # the whole relay trace, when traced
 
 
 class Wine:
@@ -201,8 +202,9 @@ class Wine:
         status = proc.wait(timeout=timeout)
         with open(self.path(name + ".stdout"), "rb") as o:
             stdout = o.read()
-        trace = own_calls(self.path(name + ".stderr"), self.exe) if relay else None
-        return Run(status, stdout, trace, time.monotonic() - start)
+        trace_file = self.path(name + ".stderr") if relay else None
+        trace = own_calls(trace_file, self.exe) if relay else None
+        return Run(status, stdout, trace, time.monotonic() - start, trace_file)
 
     def run_plenvor(self, args=(), relay=False, timeout=120, exe=None):
         start = time.monotonic()
@@ -342,19 +344,19 @@ class Wine:
         with self._window("hold-event", words=(name,)):
             yield
 
-    def end_session(self, exe_name, lparam):
+    def end_session(self, exe_name, lparam, cancelled=False):
         """Ends every running exe_name the way Windows does at logoff
-        (lparam ENDSESSION_LOGOFF) or shutdown (0). Returns one (windows,
-        agreed) pair per process: its top-level windows, and how many of
-        them answered WM_QUERYENDSESSION with TRUE."""
-        done = subprocess.run(["wine", self.helper, "endsession", exe_name, hex(lparam)],
+        (lparam ENDSESSION_LOGOFF) or shutdown (0), or tells it that the end
+        was cancelled. Returns (windows, agreed, ended) for each process: its
+        top-level windows, how many of them answered WM_QUERYENDSESSION with
+        TRUE, and the milliseconds it took to end by itself after the
+        messages (-1: it was ended, or left to run)."""
+        done = subprocess.run(["wine", self.helper, "endsession", exe_name, hex(lparam),
+                               *(["cancel"] if cancelled else [])],
                               env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                               stdin=subprocess.DEVNULL, timeout=60, check=True)
-        pairs = []
-        for line in done.stdout.decode().splitlines():
-            fields = line.split()
-            pairs.append((int(fields[1]), int(fields[3])))
-        return pairs
+        return [tuple(int(f) for f in line.split()[1::2])
+                for line in done.stdout.decode().splitlines()]
 
     def start_taking_lock(self, wait_ms, name=ICON_SIZE_LOCK):
         """Starts taking the lock as another run would, waiting up to wait_ms.

@@ -18,8 +18,9 @@
 //   plenvor_helper slow MS READY STOP      a hidden window that answers, but takes MS over
 //                                          each WM_SETTINGCHANGE
 //   plenvor_helper hold-event NAME READY STOP  an event that holds NAME
-//   plenvor_helper endsession EXE LPARAM   ends each running EXE as a logoff (LPARAM
-//                                          ENDSESSION_LOGOFF) or a shutdown (0) does
+//   plenvor_helper endsession EXE LPARAM [cancel]  ends each running EXE as a logoff (LPARAM
+//                                          ENDSESSION_LOGOFF) or a shutdown (0) does, or
+//                                          tells it that one was cancelled
 //   reg also takes:
 //       lock NAME MS                  takes the mutex NAME as a run would (waiting up to MS)
 //                                     and prints the wait's result in hex, then its DACL as
@@ -306,6 +307,7 @@ int HoldEvent(const char* name, const char* ready, const char* stop) {
 struct Session {
   DWORD process;
   LPARAM reason;
+  BOOL ending;  // WM_ENDSESSION's wParam: FALSE when another program cancelled
   int windows = 0;
   int agreed = 0;
 };
@@ -322,30 +324,40 @@ BOOL CALLBACK EndWindowSession(HWND window, LPARAM param) {
       answer != 0) {
     ++session->agreed;
   }
-  SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, session->reason, SMTO_ABORTIFHUNG, 5000,
-                      &answer);
+  SendMessageTimeoutA(window, WM_ENDSESSION, session->ending, session->reason, SMTO_ABORTIFHUNG,
+                      5000, &answer);
   return TRUE;
 }
 
 // As Windows ends a program that loads user32 at logoff or shutdown: the two
-// end-session messages to each of its top-level windows, then the end of the
-// process. Prints "windows N agreed M" for each process.
-int EndSession(const char* exe, const char* reason) {
+// end-session messages to each of its top-level windows, then, after a grace
+// of 5 s, the end of the process. Cancelled (another program refused), the
+// second message says so and the process goes on. Prints "windows N agreed M
+// ended MS" for each process: how long it took to end by itself after the
+// messages, -1 when it had to be ended or was left to run.
+int EndSession(const char* exe, const char* reason, bool cancelled) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return 2;
   PROCESSENTRY32 entry = {};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
     if (lstrcmpiA(entry.szExeFile, exe) != 0) continue;
-    Session session{entry.th32ProcessID, static_cast<LPARAM>(std::strtoul(reason, nullptr, 0))};
-    EnumWindows(EndWindowSession, reinterpret_cast<LPARAM>(&session));
     HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-    if (process != nullptr) {
-      TerminateProcess(process, 0);
-      WaitForSingleObject(process, 10000);
-      CloseHandle(process);
+    Session session{entry.th32ProcessID, static_cast<LPARAM>(std::strtoul(reason, nullptr, 0)),
+                    cancelled ? FALSE : TRUE};
+    EnumWindows(EndWindowSession, reinterpret_cast<LPARAM>(&session));
+    long ended = -1;
+    if (process != nullptr && !cancelled) {
+      const DWORD start = GetTickCount();
+      if (WaitForSingleObject(process, 5000) == WAIT_OBJECT_0) {
+        ended = static_cast<long>(GetTickCount() - start);
+      } else {
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, 10000);
+      }
     }
-    std::printf("windows %d agreed %d\n", session.windows, session.agreed);
+    if (process != nullptr) CloseHandle(process);
+    std::printf("windows %d agreed %d ended %ld\n", session.windows, session.agreed, ended);
   }
   CloseHandle(snapshot);
   std::fflush(stdout);
@@ -461,10 +473,11 @@ int main(int argc, char** argv) {
   if (mode == "sample" && argc == 6) return Sample(argv[2], argv[3], argv[4], argv[5]);
   if (mode == "slow" && argc == 5) return Slow(argv[2], argv[3], argv[4]);
   if (mode == "hold-event" && argc == 5) return HoldEvent(argv[2], argv[3], argv[4]);
-  if (mode == "endsession" && argc == 4) return EndSession(argv[2], argv[3]);
+  if (mode == "endsession" && (argc == 4 || (argc == 5 && std::strcmp(argv[4], "cancel") == 0)))
+    return EndSession(argv[2], argv[3], argc == 5);
   std::fprintf(stderr,
                "usage: plenvor_helper reg | listen LOG READY STOP | hang[-visible] READY STOP"
                " | sample NAMES LAYOUT READY STOP | slow MS READY STOP | hold-event NAME READY STOP"
-               " | endsession EXE LPARAM\n");
+               " | endsession EXE LPARAM [cancel]\n");
   return 2;
 }
