@@ -307,7 +307,7 @@ int HoldEvent(const char* name, const char* ready, const char* stop) {
 struct Session {
   DWORD process;
   LPARAM reason;
-  BOOL ending;  // WM_ENDSESSION's wParam: FALSE when another program cancelled
+  WPARAM ending;  // WM_ENDSESSION's wParam: FALSE when another program cancelled
   int windows = 0;
   int agreed = 0;
 };
@@ -344,7 +344,7 @@ int EndSession(const char* exe, const char* reason, bool cancelled) {
     if (lstrcmpiA(entry.szExeFile, exe) != 0) continue;
     HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
     Session session{entry.th32ProcessID, static_cast<LPARAM>(std::strtoul(reason, nullptr, 0)),
-                    cancelled ? FALSE : TRUE};
+                    static_cast<WPARAM>(cancelled ? FALSE : TRUE)};
     EnumWindows(EndWindowSession, reinterpret_cast<LPARAM>(&session));
     long ended = -1;
     if (process != nullptr && !cancelled) {
