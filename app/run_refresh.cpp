@@ -1,6 +1,7 @@
 #include "app/run_refresh.h"
 
 #include "app/emit_text.h"
+#include "plenvor_version.h"
 #include "refresh/icon_metrics.h"
 #include "refresh/registry_step.h"
 #include "refresh/system_colors.h"
@@ -10,7 +11,7 @@ namespace plenvor {
 namespace {
 
 constexpr const char* kBanner[] = {
-    " Plenvor Version 1.0\n",
+    " Plenvor Version " PLENVOR_VERSION_TEXT "\n",
     " Written By the Plenvor developers\n",
     " email: plenvor@example.org\n",
     " \n",

@@ -2,14 +2,19 @@
 
 import hashlib
 import os
+import re
+import shutil
 import subprocess
 import tempfile
+import threading
 import time
 import zipfile
 
 import pefile
+import pytest
 
-from winetools import BANNER, windows_path
+from testdata import banner
+from winetools import BANNER, build_version, windows_path
 
 EXPECTED_DLLS = {"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll", "USER32.dll"}
 
@@ -38,13 +43,25 @@ def version_resource(path):
     return strings
 
 
-def test_version_resource_reads_back(wine):
+def four_fields(version):
+    """A version as Windows' numbers give it: four fields, the missing ones 0."""
+    return ".".join((version.split(".") + ["0"] * 4)[:4])
+
+
+def test_version_resource_and_time_stamp_follow_the_build(wine):
+    version = build_version(build_dir(wine))
     fields = version_resource(wine.exe)
-    assert fields["ProductName"] == "Plenvor"
-    assert fields["FileVersion"] == "1.0"
-    assert fields["ProductVersion"] == "1.0"
+    assert (fields["ProductName"], fields["FileVersion"], fields["ProductVersion"],
+            fields["Fixed"]) == ("Plenvor", version, version, four_fields(version))
     assert fields["FileDescription"]
-    assert fields["Fixed"] == "1.0.0.0"
+    with open(os.path.join(build_dir(wine), "CMakeCache.txt")) as f:
+        stamp = int(re.search(r"^PLENVOR_TIME_STAMP:INTERNAL=(\d+)$", f.read(), re.M).group(1))
+    assert pefile.PE(wine.exe, fast_load=True).FILE_HEADER.TimeDateStamp == stamp
+
+
+def release_file(build, suffix):
+    """The archive ("zip") or package ("msi") of a build, named for its version."""
+    return os.path.join(build, f"plenvor-{build_version(build)}-win32.{suffix}")
 
 
 def package(build, env=None):
@@ -52,11 +69,11 @@ def package(build, env=None):
     with the Windows Installer package beside it (msi_of)."""
     subprocess.run(["cmake", "--build", build, "--target", "package"], env=env, check=True,
                    capture_output=True)
-    return os.path.join(build, "plenvor.exe"), os.path.join(build, "plenvor-1.0-win32.zip")
+    return os.path.join(build, "plenvor.exe"), release_file(build, "zip")
 
 
-def msi_of(build, version="1.0"):
-    return os.path.join(build, f"plenvor-{version}-win32.msi")
+def msi_of(build):
+    return release_file(build, "msi")
 
 
 def read(path):
@@ -76,7 +93,7 @@ def assert_archive_holds(archive_path, exe_path):
     assert exe == read(exe_path)
     msi = msi_of(os.path.dirname(archive_path))
     assert sums == (hashlib.sha256(exe).hexdigest() + "  plenvor.exe\n" +
-                    hashlib.sha256(read(msi)).hexdigest() + "  plenvor-1.0-win32.msi\n")
+                    hashlib.sha256(read(msi)).hexdigest() + f"  {os.path.basename(msi)}\n")
     assert licence.startswith("MIT License")
     assert task == read(os.path.join(os.path.dirname(archive_path), "plenvor-logon-task.xml"))
     return readme
@@ -183,6 +200,8 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
         for signed_file in (exe, msi, exe2, msi2):
             verified = verify(signed_file)
             assert verified.returncode == 0, signed_file + verified.stdout + verified.stderr
+            digests = re.findall(r"Message digest algorithm\s*:\s*(\S+)", verified.stdout)
+            assert digests and set(digests) == {"SHA256"}, digests
         tampered = os.path.join(work, "tampered.exe")
         data = bytearray(read(exe))
         data[0x400] ^= 1  # a byte of code
@@ -199,6 +218,8 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
         assert read(exe) == read(exe2)
         assert_same_package(msi, msi2)
         assert read(archive) == read(archive2)
+        # Other bytes than the unsigned package's, so another package code.
+        assert package_code(msi) != package_code(msi_of(build_dir(wine)))
         # The package installs the signed program itself.
         extracted = os.path.join(work, "extracted")
         subprocess.run(["msiextract", "-C", extracted, msi], check=True, capture_output=True)
@@ -216,18 +237,53 @@ UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
 INSTALLED_FILES = ["LICENSE", "README.txt", "plenvor-logon-task.xml", "plenvor.exe"]
 
 
-def build_msi(build, version, out):
-    """The package of another version, made as the build makes its own."""
-    subprocess.run(["cmake", f"-DVERSION={version}",
-                    "-DWXS=" + os.path.join(source_dir(), "packaging/plenvor.wxs"),
-                    "-DEXE=" + os.path.join(build, "plenvor.exe"),
-                    "-DREADME=" + os.path.join(build, "README.txt"),
-                    "-DLICENCE=" + os.path.join(source_dir(), "LICENSE"),
-                    "-DLOGON_TASK=" + os.path.join(build, "plenvor-logon-task.xml"),
-                    "-DOUT=" + out, "-DEPOCH=", "-DWIXL=wixl", "-DMSIBUILD=msibuild",
-                    "-DFAKETIME=faketime", "-P", os.path.join(source_dir(), "cmake/msi.cmake")],
-                   check=True, capture_output=True)
-    return out
+@pytest.fixture(scope="module", autouse=True)
+def newer_build(request, wine, tmp_path_factory):
+    """Yields a function giving build_newer's result, made in the background
+    while the module's first tests run (building takes a while, and Wine's
+    msiexec was seen to take 14 s more after that long without a call)."""
+    if not any(item.name == "test_msi_installs_runs_upgrades_and_uninstalls_silently"
+               for item in request.session.items):
+        yield None
+        return
+    made = {}
+
+    def make():
+        try:
+            made["build"] = build_newer(str(tmp_path_factory.mktemp("newer")), build_dir(wine))
+        except Exception as error:  # raised in the test that needs it
+            made["error"] = error
+    thread = threading.Thread(target=make)
+    thread.start()
+
+    def result():
+        thread.join()
+        if "error" in made:
+            raise made["error"]
+        return made["build"]
+    yield result
+    thread.join()
+
+
+def build_newer(work, build):
+    """A build of this source with only the version in project() raised above
+    build's (in its third field): its folder and its version."""
+    parts = (build_version(build).split(".") + ["0", "0"])[:3]
+    newer = ".".join(parts[:2] + [str(int(parts[2]) + 1)])
+    source = os.path.join(work, "source")
+    shutil.copytree(source_dir(), source, ignore=shutil.ignore_patterns("build", ".git"))
+    lists = os.path.join(source, "CMakeLists.txt")
+    with open(lists) as f:
+        text, changed = re.subn(r"(project\(plenvor VERSION )[0-9.]+", rf"\g<1>{newer}", f.read())
+    assert changed == 1
+    with open(lists, "w") as f:
+        f.write(text)
+    build = os.path.join(work, "build")
+    for command in (["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+                     "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake/mingw-i686.cmake")],
+                    ["cmake", "--build", build, "--target", "release_files", "-j2"]):
+        subprocess.run(command, check=True, capture_output=True)
+    return build, newer
 
 
 def msi_parts(msi):
@@ -253,10 +309,34 @@ def assert_same_package(msi, other):
         assert read(msi) == read(other), "same parts, different compound-file layout"
 
 
+def msi_table(msi, name):
+    """The rows of a table, each a list of its fields."""
+    table = subprocess.run(["msiinfo", "export", msi, name], check=True, capture_output=True,
+                           text=True).stdout
+    return [line.split("\t") for line in table.splitlines()[3:]]
+
+
 def msi_property(msi, name):
-    table = subprocess.run(["msiinfo", "export", msi, "Property"], check=True,
-                           capture_output=True, text=True).stdout
-    return dict(line.split("\t", 1) for line in table.splitlines()[3:])[name].strip()
+    return dict(msi_table(msi, "Property"))[name]
+
+
+def package_code(msi):
+    summary = subprocess.run(["msiinfo", "suminfo", msi], check=True, capture_output=True,
+                             text=True).stdout
+    return re.search(r"Revision number \(UUID\): (\S+)", summary).group(1)
+
+
+def test_msi_holds_what_fleets_rely_on(wine):
+    msi = msi_of(build_dir(wine))
+    # The UpgradeCode that every later version finds this one by, and a
+    # per-machine install.
+    assert msi_property(msi, "UpgradeCode") == "{48514EB7-6145-4962-8FC5-B5A97505C070}"
+    assert msi_property(msi, "ALLUSERS") == "1"
+    # The program's version and language (0x409), and no hash, which Windows
+    # Installer allows for unversioned files only.
+    program = [row for row in msi_table(msi, "File") if row[0] == "plenvor.exe"]
+    assert [row[4:6] for row in program] == [[four_fields(build_version(build_dir(wine))), "1033"]]
+    assert "plenvor.exe" not in [row[0] for row in msi_table(msi, "MsiFileHash")]
 
 
 def msiexec(wine, *args):
@@ -285,32 +365,42 @@ def installed_folder(wine):
     return [f for f in folders if os.path.exists(f)]
 
 
-def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine):
+def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine, newer_build):
     build = build_dir(wine)
     msi = msi_of(build)
+    version = build_version(build)
     assert installed_folder(wine) == [] and uninstall_entry(wine, msi) is None
     installing = msiexec(wine, "/i", windows_path(msi))
     folders = installed_folder(wine)
     assert len(folders) == 1 and sorted(os.listdir(folders[0])) == INSTALLED_FILES
     installed = os.path.join(folders[0], "plenvor.exe")
     assert read(installed) == read(wine.exe)
+    # The archive's task definition is this one file too.
+    task = os.path.join(folders[0], "plenvor-logon-task.xml")
+    assert read(task) == read(os.path.join(build, "plenvor-logon-task.xml"))
     run = wine.run_plenvor(exe=installed)
     assert (run.status, run.stdout) == (0, BANNER)
-    assert uninstall_entry(wine, msi) == ("Plenvor", "1.0", "The Plenvor developers")
+    assert uninstall_entry(wine, msi) == ("Plenvor", version, "The Plenvor developers")
 
-    with tempfile.TemporaryDirectory() as work:
-        newer = build_msi(build, "1.1", os.path.join(work, "plenvor-1.1-win32.msi"))
-        assert msi_property(newer, "UpgradeCode") == msi_property(msi, "UpgradeCode")
-        upgrading = msiexec(wine, "/i", windows_path(newer))
-        left_by_upgrade = (installed_folder(wine), sorted(os.listdir(folders[0])),
-                           uninstall_entry(wine, msi), uninstall_entry(wine, newer))
-        removing = msiexec(wine, "/x", windows_path(newer))
-        removed = (installed_folder(wine), uninstall_entry(wine, newer))
+    newer_dir, newer = newer_build()
+    newer_msi = msi_of(newer_dir)
+    assert (msi_property(newer_msi, "UpgradeCode"), package_code(newer_msi) != package_code(msi),
+            msi_property(newer_msi, "ProductCode") != msi_property(msi, "ProductCode")) == \
+        (msi_property(msi, "UpgradeCode"), True, True)
+    upgrading = msiexec(wine, "/i", windows_path(newer_msi))
+    upgraded = wine.run_plenvor(exe=installed)
+    left_by_upgrade = (installed_folder(wine), sorted(os.listdir(folders[0])),
+                       uninstall_entry(wine, msi), uninstall_entry(wine, newer_msi),
+                       read(installed) == read(os.path.join(newer_dir, "plenvor.exe")),
+                       version_resource(installed)["FileVersion"])
+    removing = msiexec(wine, "/x", windows_path(newer_msi))
+    removed = (installed_folder(wine), uninstall_entry(wine, newer_msi))
     print(f"install {installing:.1f} s, upgrade {upgrading:.1f} s, uninstall {removing:.1f} s; "
           f"after the upgrade: {left_by_upgrade}")
-    # One entry, the newer one, and the same files in the same place.
+    # One entry, the newer one, and the newer program in the same place.
     assert left_by_upgrade == (folders, INSTALLED_FILES, None,
-                               ("Plenvor", "1.1", "The Plenvor developers"))
+                               ("Plenvor", newer, "The Plenvor developers"), True, newer)
+    assert (upgraded.status, upgraded.stdout) == (0, banner(newer))
     assert removed == ([], None)
 
 
@@ -336,12 +426,14 @@ def test_logon_task_definition_holds_what_an_administrator_imports(wine):
     triggers = task.find(TASK_NS + "Triggers")
     assert [t.tag for t in triggers] == [TASK_NS + "LogonTrigger"]
     assert triggers[0].find(TASK_NS + "UserId") is None
-    # As that user, in that user's session, elevated where the user can be.
+    # Any member of Users, as that user, elevated where the user can be; no
+    # LogonType, which Microsoft documents as valid only beside a UserId.
     assert one("Principals/Principal/GroupId") == "S-1-5-32-545"  # BUILTIN\Users
-    assert one("Principals/Principal/LogonType") == "InteractiveToken"
     assert one("Principals/Principal/RunLevel") == "HighestAvailable"
-    # Short, and never twice at once.
+    assert task.find(".//" + TASK_NS + "LogonType") is None
+    # Short, and one run for each logon, even while another's is going.
     limit = one("Settings/ExecutionTimeLimit")
     assert limit.startswith("PT") and limit.endswith("M") and 1 <= int(limit[2:-1]) <= 5
-    assert one("Settings/MultipleInstancesPolicy") == "IgnoreNew"
-    assert one("Actions/Exec/Command").strip('"').endswith(r"\Plenvor\plenvor.exe")
+    assert one("Settings/MultipleInstancesPolicy") == "Parallel"
+    # Where the package installs on 64-bit Windows.
+    assert one("Actions/Exec/Command") == r'"%ProgramFiles(x86)%\Plenvor\plenvor.exe"'
