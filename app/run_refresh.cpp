@@ -10,8 +10,10 @@
 namespace plenvor {
 namespace {
 
+// The version is the one project() gives the build.
+constexpr const char* kVersionLine = " Plenvor Version " PLENVOR_VERSION_TEXT "\n";
 constexpr const char* kBanner[] = {
-    " Plenvor Version " PLENVOR_VERSION_TEXT "\n",
+    kVersionLine,
     " Written By the Plenvor developers\n",
     " email: plenvor@example.org\n",
     " \n",
