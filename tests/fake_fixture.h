@@ -2,13 +2,54 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <ostream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "tests/fake_platform.h"
 #include "tests/test_data.h"
 
 namespace plenvor {
+
+// By the order of Call::Any.
+inline constexpr const char* kCallNames[] = {"Emit",
+                                             "OpenKey",
+                                             "QueryValue",
+                                             "SetValue",
+                                             "CloseKey",
+                                             "Broadcast",
+                                             "SystemParameter",
+                                             "SetSysColors",
+                                             "CreateNamedMutex",
+                                             "WaitForObject",
+                                             "ReleaseMutex",
+                                             "CloseHandle",
+                                             "ArmInterruptGuard",
+                                             "DisarmInterruptGuard"};
+static_assert(std::size(kCallNames) == std::variant_size_v<Call::Any>);
+
+// For GoogleTest's messages: the call's name and its fields as GoogleTest
+// prints them.
+inline std::ostream& operator<<(std::ostream& out, const Call& recorded) {
+  out << kCallNames[recorded.what.index()] << "(";
+  std::visit(
+      [&out](const auto& one) {
+        std::apply(
+            [&out](const auto&... fields) {
+              const char* separator = "";
+              ((out << separator << ::testing::PrintToString(fields), separator = ", "), ...);
+              (void)separator;  // unread for a call without arguments
+            },
+            call::Fields(one));
+      },
+      recorded.what);
+  return out << ")";
+}
+
+// A text as GoogleTest quotes it.
+inline std::string Quoted(const std::string& text) { return ::testing::PrintToString(text); }
 
 // The names a run uses, as the test data gives them.
 inline const std::string& WindowMetricsPath() { return test_data::Fact("window_metrics"); }

@@ -1,9 +1,6 @@
 #include "tests/fake_platform.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
-#include <iterator>
 
 #include "app/emit_text.h"
 #include "tests/test_data.h"
@@ -15,68 +12,7 @@ namespace {
 // to end the text itself reads these.
 constexpr std::uint8_t kJunk = '#';
 
-void PrintField(std::ostream& out, const std::string& text) { out << Quoted(text); }
-void PrintField(std::ostream& out, bool value) { out << (value ? "true" : "false"); }
-void PrintField(std::ostream& out, const std::vector<std::int32_t>& values) {
-  out << "{";
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    out << (i == 0 ? "" : " ") << values[i];
-  }
-  out << "}";
-}
-template <typename T>
-void PrintField(std::ostream& out, T value) {
-  // Roots and access masks read best in hexadecimal, counts, codes and times in decimal.
-  if (value >= 0x10000 && value == static_cast<T>(static_cast<std::uint32_t>(value))) {
-    out << "0x" << std::hex << static_cast<std::uint64_t>(value) << std::dec;
-  } else {
-    out << +value;
-  }
-}
-
 }  // namespace
-
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += std::string("\\") + c;
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      std::array<char, 8> escaped{};
-      (void)std::snprintf(escaped.data(), escaped.size(), "\\x%02x", byte);
-      out += escaped.data();
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-// By the order of Call::Any.
-// clang-format off
-constexpr const char* kCallNames[] = {
-    "Emit", "OpenKey", "QueryValue", "SetValue", "CloseKey", "Broadcast", "SystemParameter",
-    "SetSysColors", "CreateNamedMutex", "WaitForObject", "ReleaseMutex", "CloseHandle",
-    "ArmInterruptGuard", "DisarmInterruptGuard"};
-// clang-format on
-static_assert(std::size(kCallNames) == std::variant_size_v<Call::Any>);
-
-std::ostream& operator<<(std::ostream& out, const Call& recorded) {
-  out << kCallNames[recorded.what.index()] << "(";
-  std::visit(
-      [&out](const auto& one) {
-        std::apply(
-            [&out](const auto&... fields) {
-              const char* separator = "";
-              ((out << separator, PrintField(out, fields), separator = ", "), ...);
-              (void)separator;  // unread for a call without arguments
-            },
-            call::Fields(one));
-      },
-      recorded.what);
-  return out << ")";
-}
 
 FakePlatform::FakePlatform() { SetTextSink(RecordText, this); }
 

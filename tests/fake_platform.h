@@ -4,7 +4,6 @@
 #include <deque>
 #include <map>
 #include <optional>
-#include <ostream>
 #include <set>
 #include <string>
 #include <tuple>
@@ -111,9 +110,6 @@ struct Call {
   }
   Any what;
 };
-std::ostream& operator<<(std::ostream& out, const Call& recorded);
-// A text as C++ would spell it, quotes included.
-std::string Quoted(const std::string& text);
 
 // A PlatformOps that keeps an in-memory registry and records every call, in
 // order. Tests fill `registry`, inject faults through the switches below, and

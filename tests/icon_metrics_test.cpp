@@ -81,8 +81,10 @@ std::ostream& operator<<(std::ostream& out, const LockCase& c) {
              << (c.size_touched ? ", size touched" : "");
 }
 
-class IconSizeLockTest : public RefreshIconMetricsTest,
-                         public ::testing::WithParamInterface<LockCase> {};
+// A table of cases through the step.
+template <typename Row>
+class IconStepTable : public RefreshIconMetricsTest, public ::testing::WithParamInterface<Row> {};
+using IconSizeLockTest = IconStepTable<LockCase>;
 
 TEST_P(IconSizeLockTest, TakesTurnsWithOtherRunsOrLeavesTheSizeAlone) {
   const LockCase& c = GetParam();
@@ -156,8 +158,7 @@ std::ostream& operator<<(std::ostream& out, const StoreCase& c) {
              << ", left " << Quoted(c.left);
 }
 
-class IconSizeStoreTest : public RefreshIconMetricsTest,
-                          public ::testing::WithParamInterface<StoreCase> {};
+using IconSizeStoreTest = IconStepTable<StoreCase>;
 
 TEST_P(IconSizeStoreTest, ReportsAFailedStoreAndTriesTheSizeTwice) {
   const StoreCase& c = GetParam();
