@@ -1,15 +1,8 @@
 import os
-import time
 
 import pytest
 
 from winetools import BUILD, Wine
-
-SEED = int(os.environ.get("PLENVOR_SEED", int(time.time())))
-
-
-def pytest_report_header():
-    return f"randomised cases: PLENVOR_SEED={SEED}"
 
 
 @pytest.fixture(scope="session")
