@@ -1,4 +1,5 @@
-"""The file a user gets: its form, its version resource and the archive."""
+"""The file a user gets: its form, its version resource, the archive, the
+signed release, the Windows Installer package and the logon task."""
 
 import hashlib
 import os
@@ -8,26 +9,41 @@ import subprocess
 import tempfile
 import threading
 import time
+import xml.etree.ElementTree as ET
 import zipfile
 
 import pefile
 import pytest
 
 from testdata import banner
-from winetools import BANNER, build_version, windows_path
+from winetools import BANNER, BUILD, ROOT, build_version, windows_path
 
-EXPECTED_DLLS = {"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll", "USER32.dll"}
+
+def run(*command, **options):
+    return subprocess.run(command, check=True, capture_output=True, **options)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb" if isinstance(data, bytes) else "w") as f:
+        f.write(data)
+    return path
 
 
 def test_program_file_is_a_small_self_contained_console_program(wine):
     pe = pefile.PE(wine.exe)
-    assert pe.OPTIONAL_HEADER.Magic == 0x10B  # PE32
-    assert pe.OPTIONAL_HEADER.Subsystem == 3  # console
-    assert (pe.OPTIONAL_HEADER.MajorSubsystemVersion,
-            pe.OPTIONAL_HEADER.MinorSubsystemVersion) == (4, 0)
+    header = pe.OPTIONAL_HEADER
+    # PE32, for the console subsystem, version 4.0
+    assert (header.Magic, header.Subsystem, header.MajorSubsystemVersion,
+            header.MinorSubsystemVersion) == (0x10B, 3, 4, 0)
     assert pe.FILE_HEADER.NumberOfSymbols == 0  # stripped
     assert len(pe.__data__) <= 24 * 1024, len(pe.__data__)
-    assert {entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT} == EXPECTED_DLLS
+    assert {entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT} == \
+        {"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll", "USER32.dll"}
 
 
 def version_resource(path):
@@ -49,12 +65,12 @@ def four_fields(version):
 
 
 def test_version_resource_and_time_stamp_follow_the_build(wine):
-    version = build_version(build_dir(wine))
+    version = build_version()
     fields = version_resource(wine.exe)
     assert (fields["ProductName"], fields["FileVersion"], fields["ProductVersion"],
             fields["Fixed"]) == ("Plenvor", version, version, four_fields(version))
     assert fields["FileDescription"]
-    with open(os.path.join(build_dir(wine), "CMakeCache.txt")) as f:
+    with open(os.path.join(BUILD, "CMakeCache.txt")) as f:
         stamp = int(re.search(r"^PLENVOR_TIME_STAMP:INTERNAL=(\d+)$", f.read(), re.M).group(1))
     assert pefile.PE(wine.exe, fast_load=True).FILE_HEADER.TimeDateStamp == stamp
 
@@ -64,44 +80,34 @@ def release_file(build, suffix):
     return os.path.join(build, f"plenvor-{build_version(build)}-win32.{suffix}")
 
 
+def configure(source, build, *args, env=None):
+    run("cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+        "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake/mingw-i686.cmake"), *args, env=env)
+
+
 def package(build, env=None):
-    """Makes the release archive of a configured build: (program, archive),
-    with the Windows Installer package beside it (msi_of)."""
-    subprocess.run(["cmake", "--build", build, "--target", "package"], env=env, check=True,
-                   capture_output=True)
-    return os.path.join(build, "plenvor.exe"), release_file(build, "zip")
+    """Makes a configured build's release archive: (program, archive, package)."""
+    run("cmake", "--build", build, "--target", "package", env=env)
+    return os.path.join(build, "plenvor.exe"), release_file(build, "zip"), release_file(build, "msi")
 
 
-def msi_of(build):
-    return release_file(build, "msi")
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def assert_archive_holds(archive_path, exe_path):
+def assert_archive_holds(archive_path, exe_path, msi):
     with zipfile.ZipFile(archive_path) as archive:
         assert sorted(archive.namelist()) == ["LICENSE", "README.txt", "SHA256SUMS",
                                               "plenvor-logon-task.xml", "plenvor.exe"]
-        exe = archive.read("plenvor.exe")
-        sums = archive.read("SHA256SUMS").decode()
-        readme = archive.read("README.txt").decode()
-        licence = archive.read("LICENSE").decode()
-        task = archive.read("plenvor-logon-task.xml")
+        exe, sums, readme, licence, task = (archive.read(name) for name in (
+            "plenvor.exe", "SHA256SUMS", "README.txt", "LICENSE", "plenvor-logon-task.xml"))
     assert exe == read(exe_path)
-    msi = msi_of(os.path.dirname(archive_path))
-    assert sums == (hashlib.sha256(exe).hexdigest() + "  plenvor.exe\n" +
-                    hashlib.sha256(read(msi)).hexdigest() + f"  {os.path.basename(msi)}\n")
-    assert licence.startswith("MIT License")
+    assert sums.decode() == (hashlib.sha256(exe).hexdigest() + "  plenvor.exe\n" +
+                             hashlib.sha256(read(msi)).hexdigest() + f"  {os.path.basename(msi)}\n")
+    assert licence.startswith(b"MIT License")
     assert task == read(os.path.join(os.path.dirname(archive_path), "plenvor-logon-task.xml"))
-    return readme
+    return readme.decode()
 
 
 def test_release_archive_holds_the_program_its_sum_a_readme_and_the_licence(wine):
-    build = build_dir(wine)
-    readme = assert_archive_holds(package(build)[1], wine.exe)
+    _, archive, msi = package(BUILD)
+    readme = assert_archive_holds(archive, wine.exe, msi)
     # Plain text for the people who run the program: CRLF, no Markdown,
     # nothing about building it.
     assert "\r\n" in readme and "\n" not in readme.replace("\r\n", "")
@@ -112,56 +118,35 @@ def test_release_archive_holds_the_program_its_sum_a_readme_and_the_licence(wine
 
 
 def make_signing_key(folder):
-    """A throwaway CA and a code-signing certificate from it, in a PKCS#12
-    file whose password is in a file: (ca.pem, cert.p12, password file)."""
+    """A throwaway CA, and a code-signing certificate from it with its key
+    as signer.pem and signer.key, and in signer.p12 with the password in
+    the file "password"."""
     def openssl(*args):
-        subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
-    with open(os.path.join(folder, "password"), "w") as f:
-        f.write("not-a-secret\n")
-    with open(os.path.join(folder, "signer.ext"), "w") as f:
-        f.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-                "extendedKeyUsage=codeSigning\n")
+        run("openssl", *args, cwd=folder)
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
             "ca.pem", "-days", "2", "-subj", "/CN=Plenvor Test CA")
-    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out",
-            "signer.csr", "-subj", "/CN=Plenvor Test Signer")
-    openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-            "-CAcreateserial", "-days", "1", "-extfile", "signer.ext", "-out", "signer.pem")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out",
+            "signer.pem", "-days", "1", "-subj", "/CN=Plenvor Test Signer", "-CA", "ca.pem",
+            "-CAkey", "ca.key", "-addext", "basicConstraints=CA:FALSE",
+            "-addext", "keyUsage=critical,digitalSignature", "-addext", "extendedKeyUsage=codeSigning")
+    write(os.path.join(folder, "password"), "not-a-secret\n")
     openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-out",
             "signer.p12", "-passout", "file:password")
-    return [os.path.join(folder, name) for name in ("ca.pem", "signer.p12", "password")]
-
-
-def build_dir(wine):
-    return os.environ.get("PLENVOR_BUILD", os.path.dirname(wine.exe))
-
-
-def source_dir():
-    return os.environ.get("PLENVOR_SOURCE", os.path.dirname(os.path.dirname(
-        os.path.dirname(os.path.abspath(__file__)))))
-
-
-SOFTHSM_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
 
 
 def make_token(folder, key_pem):
-    """A throwaway SoftHSM token holding key_pem as "Code Signing"; returns
-    (environment for its users, PIN file)."""
+    """A throwaway SoftHSM token holding key_pem as "Code Signing", PIN 1234:
+    the environment for its users."""
     tokens = os.path.join(folder, "tokens")
     os.makedirs(tokens)
-    conf = os.path.join(folder, "softhsm2.conf")
-    with open(conf, "w") as f:
-        f.write(f"directories.tokendir = {tokens}\nobjectstore.backend = file\n")
+    conf = write(os.path.join(folder, "softhsm2.conf"),
+                 f"directories.tokendir = {tokens}\nobjectstore.backend = file\n")
     env = dict(os.environ, SOFTHSM2_CONF=conf)
-    for args in (["--init-token", "--free", "--label", "plenvor-test", "--pin", "1234",
-                  "--so-pin", "4321"],
-                 ["--import", key_pem, "--token", "plenvor-test", "--label", "Code Signing",
-                  "--id", "01", "--pin", "1234"]):
-        subprocess.run(["softhsm2-util", *args], env=env, check=True, capture_output=True)
-    pin = os.path.join(folder, "token.pin")
-    with open(pin, "w") as f:
-        f.write("1234\n")
-    return env, pin
+    run("softhsm2-util", "--init-token", "--free", "--label", "plenvor-test", "--pin", "1234",
+        "--so-pin", "4321", env=env)
+    run("softhsm2-util", "--import", key_pem, "--token", "plenvor-test", "--label", "Code Signing",
+        "--id", "01", "--pin", "1234", env=env)
+    return env
 
 
 def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
@@ -170,61 +155,53 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
     # osslsigncode's way to it, through the README's PLENVOR_SIGN_KEY_OPTIONS.
     # One key, one certificate, one signing time: the two are identical.
     with tempfile.TemporaryDirectory() as work:
-        ca, p12, password = make_signing_key(work)
-        token_env, pin = make_token(work, os.path.join(work, "signer.key"))
+        make_signing_key(work)
+        env = dict(make_token(work, os.path.join(work, "signer.key")),
+                   SOURCE_DATE_EPOCH=str(int(time.time())))
         # No -pkcs11engine: osslsigncode 2.5 takes an engine's path for its id
         # and cannot load it, so the engine is found by its name, as the README says.
-        token_options = ["-pkcs11module", SOFTHSM_MODULE,
+        token_options = ["-pkcs11module", "/usr/lib/softhsm/libsofthsm2.so",
                          "-certs", os.path.join(work, "signer.pem"),
                          "-key", "pkcs11:object=Code%20Signing"]
-        env = dict(token_env, SOURCE_DATE_EPOCH=str(int(time.time())))
         builds = []
-        for name, key_args in (("file", ["-DPLENVOR_SIGN_PKCS12=" + p12,
-                                         "-DPLENVOR_SIGN_PASSWORD_FILE=" + password]),
+        for name, key_args in (("file", ["-DPLENVOR_SIGN_PKCS12=" + os.path.join(work, "signer.p12"),
+                                         "-DPLENVOR_SIGN_PASSWORD_FILE=" +
+                                         os.path.join(work, "password")]),
                                ("token", ["-DPLENVOR_SIGN_KEY_OPTIONS=" + ";".join(token_options),
-                                          "-DPLENVOR_SIGN_PASSWORD_FILE=" + pin])):
+                                          "-DPLENVOR_SIGN_PASSWORD_FILE=" +
+                                          write(os.path.join(work, "token.pin"), "1234\n")])):
             build = os.path.join(work, name)
-            subprocess.run(["cmake", "-S", source_dir(), "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-                            "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source_dir(),
-                                                                     "cmake/mingw-i686.cmake"),
-                            *key_args], env=env, check=True, capture_output=True)
+            configure(ROOT, build, *key_args, env=env)
             builds.append(package(build, env))
-            for made in (*builds[-1], msi_of(build)):  # shown when the test fails
+            for made in builds[-1]:  # shown when the test fails
                 print(name, hashlib.sha256(read(made)).hexdigest(), os.path.basename(made))
-        (exe, archive), (exe2, archive2) = builds
+        (exe, archive, msi), (exe2, archive2, msi2) = builds
 
         def verify(path):
-            return subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", path],
+            return subprocess.run(["osslsigncode", "verify", "-CAfile",
+                                   os.path.join(work, "ca.pem"), "-in", path],
                                   capture_output=True, text=True)
-        msi, msi2 = msi_of(os.path.dirname(exe)), msi_of(os.path.dirname(exe2))
         for signed_file in (exe, msi, exe2, msi2):
             verified = verify(signed_file)
             assert verified.returncode == 0, signed_file + verified.stdout + verified.stderr
             digests = re.findall(r"Message digest algorithm\s*:\s*(\S+)", verified.stdout)
             assert digests and set(digests) == {"SHA256"}, digests
-        tampered = os.path.join(work, "tampered.exe")
-        data = bytearray(read(exe))
-        data[0x400] ^= 1  # a byte of code
-        with open(tampered, "wb") as f:
-            f.write(data)
-        assert verify(tampered).returncode != 0
-        tampered = os.path.join(work, "tampered.msi")
-        data = bytearray(read(msi))
-        data[data.index(b"The Plenvor developers")] ^= 1  # the publisher, in a signed stream
-        with open(tampered, "wb") as f:
-            f.write(data)
-        assert verify(tampered).returncode != 0
+        # A byte of code; the publisher, in a signed stream.
+        for signed_file, offset in ((exe, 0x400), (msi, read(msi).index(b"The Plenvor developers"))):
+            data = bytearray(read(signed_file))
+            data[offset] ^= 1
+            assert verify(write(signed_file + ".tampered", bytes(data))).returncode != 0
 
         assert read(exe) == read(exe2)
         assert_same_package(msi, msi2)
         assert read(archive) == read(archive2)
         # Other bytes than the unsigned package's, so another package code.
-        assert package_code(msi) != package_code(msi_of(build_dir(wine)))
+        assert package_code(msi) != package_code(release_file(BUILD, "msi"))
         # The package installs the signed program itself.
         extracted = os.path.join(work, "extracted")
-        subprocess.run(["msiextract", "-C", extracted, msi], check=True, capture_output=True)
+        run("msiextract", "-C", extracted, msi)
         assert read(os.path.join(extracted, "Program Files", "Plenvor", "plenvor.exe")) == read(exe)
-        assert_archive_holds(archive, exe)
+        assert_archive_holds(archive, exe, msi)
         print(f"signed program: {len(read(exe))} bytes, unsigned: {len(read(wine.exe))}")
 
         unsigned, signed = wine.run_plenvor(), wine.run_plenvor(exe=exe)
@@ -238,7 +215,7 @@ INSTALLED_FILES = ["LICENSE", "README.txt", "plenvor-logon-task.xml", "plenvor.e
 
 
 @pytest.fixture(scope="module", autouse=True)
-def newer_build(request, wine, tmp_path_factory):
+def newer_build(request, tmp_path_factory):
     """Yields a function giving build_newer's result, made in the background
     while the module's first tests run (building takes a while, and Wine's
     msiexec was seen to take 14 s more after that long without a call)."""
@@ -250,7 +227,7 @@ def newer_build(request, wine, tmp_path_factory):
 
     def make():
         try:
-            made["build"] = build_newer(str(tmp_path_factory.mktemp("newer")), build_dir(wine))
+            made["build"] = build_newer(str(tmp_path_factory.mktemp("newer")))
         except Exception as error:  # raised in the test that needs it
             made["error"] = error
     thread = threading.Thread(target=make)
@@ -265,44 +242,39 @@ def newer_build(request, wine, tmp_path_factory):
     thread.join()
 
 
-def build_newer(work, build):
-    """A build of this source with only the version in project() raised above
-    build's (in its third field): its folder and its version."""
-    parts = (build_version(build).split(".") + ["0", "0"])[:3]
+def build_newer(work):
+    """A build of this source with only the version in project() raised (in
+    its third field): its folder and its version."""
+    parts = (build_version().split(".") + ["0", "0"])[:3]
     newer = ".".join(parts[:2] + [str(int(parts[2]) + 1)])
-    source = os.path.join(work, "source")
-    shutil.copytree(source_dir(), source, ignore=shutil.ignore_patterns("build", ".git"))
+    source, build = os.path.join(work, "source"), os.path.join(work, "build")
+    shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns("build", ".git"))
     lists = os.path.join(source, "CMakeLists.txt")
-    with open(lists) as f:
-        text, changed = re.subn(r"(project\(plenvor VERSION )[0-9.]+", rf"\g<1>{newer}", f.read())
+    text, changed = re.subn(r"(project\(plenvor VERSION )[0-9.]+", rf"\g<1>{newer}",
+                            read(lists).decode())
     assert changed == 1
-    with open(lists, "w") as f:
-        f.write(text)
-    build = os.path.join(work, "build")
-    for command in (["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-                     "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake/mingw-i686.cmake")],
-                    ["cmake", "--build", build, "--target", "release_files", "-j2"]):
-        subprocess.run(command, check=True, capture_output=True)
+    write(lists, text)
+    configure(source, build)
+    run("cmake", "--build", build, "--target", "release_files", "-j2")
     return build, newer
 
 
-def msi_parts(msi):
-    """What a package holds, part by part: its summary information, each
-    table as exported and each stream, the signature's among them."""
-    def msiinfo(*args, text=True):
-        return subprocess.run(["msiinfo", *args], check=True, capture_output=True,
-                              text=text).stdout
-    parts = {"summary": msiinfo("suminfo", msi)}
-    for table in msiinfo("tables", msi).split():
-        parts["table " + table] = msiinfo("export", msi, table)
-    for stream in msiinfo("streams", msi).split():
-        parts["stream " + stream] = msiinfo("extract", msi, stream, text=False)
-    return parts
+def msiinfo(*args, text=True):
+    return run("msiinfo", *args, text=text).stdout
 
 
 def assert_same_package(msi, other):
+    """The same bytes; else, to say where they differ, the packages' parts:
+    summary information, each table and each stream, the signature's among them."""
     if read(msi) != read(other):
-        first, second = msi_parts(msi), msi_parts(other)
+        def parts(path):
+            found = {"summary": msiinfo("suminfo", path)}
+            found.update({"table " + t: msiinfo("export", path, t)
+                          for t in msiinfo("tables", path).split()})
+            found.update({"stream " + s: msiinfo("extract", path, s, text=False)
+                          for s in msiinfo("streams", path).split()})
+            return found
+        first, second = parts(msi), parts(other)
         differing = sorted(name for name in first.keys() | second.keys()
                            if first.get(name) != second.get(name))
         assert not differing, f"the packages differ in {differing}"
@@ -311,9 +283,7 @@ def assert_same_package(msi, other):
 
 def msi_table(msi, name):
     """The rows of a table, each a list of its fields."""
-    table = subprocess.run(["msiinfo", "export", msi, name], check=True, capture_output=True,
-                           text=True).stdout
-    return [line.split("\t") for line in table.splitlines()[3:]]
+    return [line.split("\t") for line in msiinfo("export", msi, name).splitlines()[3:]]
 
 
 def msi_property(msi, name):
@@ -321,13 +291,11 @@ def msi_property(msi, name):
 
 
 def package_code(msi):
-    summary = subprocess.run(["msiinfo", "suminfo", msi], check=True, capture_output=True,
-                             text=True).stdout
-    return re.search(r"Revision number \(UUID\): (\S+)", summary).group(1)
+    return re.search(r"Revision number \(UUID\): (\S+)", msiinfo("suminfo", msi)).group(1)
 
 
 def test_msi_holds_what_fleets_rely_on(wine):
-    msi = msi_of(build_dir(wine))
+    msi = release_file(BUILD, "msi")
     # The UpgradeCode that every later version finds this one by, and a
     # per-machine install.
     assert msi_property(msi, "UpgradeCode") == "{48514EB7-6145-4962-8FC5-B5A97505C070}"
@@ -335,15 +303,13 @@ def test_msi_holds_what_fleets_rely_on(wine):
     # The program's version and language (0x409), and no hash, which Windows
     # Installer allows for unversioned files only.
     program = [row for row in msi_table(msi, "File") if row[0] == "plenvor.exe"]
-    assert [row[4:6] for row in program] == [[four_fields(build_version(build_dir(wine))), "1033"]]
+    assert [row[4:6] for row in program] == [[four_fields(build_version()), "1033"]]
     assert "plenvor.exe" not in [row[0] for row in msi_table(msi, "MsiFileHash")]
 
 
 def msiexec(wine, *args):
     start = time.monotonic()
-    done = subprocess.run(["wine", "msiexec", *args, "/qn"], env=wine.env, capture_output=True,
-                          timeout=300)
-    assert done.returncode == 0, done.stderr[-2000:]
+    run("wine", "msiexec", *args, "/qn", env=wine.env, timeout=300)
     return time.monotonic() - start
 
 
@@ -366,9 +332,8 @@ def installed_folder(wine):
 
 
 def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine, newer_build):
-    build = build_dir(wine)
-    msi = msi_of(build)
-    version = build_version(build)
+    msi = release_file(BUILD, "msi")
+    version = build_version()
     assert installed_folder(wine) == [] and uninstall_entry(wine, msi) is None
     installing = msiexec(wine, "/i", windows_path(msi))
     folders = installed_folder(wine)
@@ -377,13 +342,13 @@ def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine, newer_build):
     assert read(installed) == read(wine.exe)
     # The archive's task definition is this one file too.
     task = os.path.join(folders[0], "plenvor-logon-task.xml")
-    assert read(task) == read(os.path.join(build, "plenvor-logon-task.xml"))
-    run = wine.run_plenvor(exe=installed)
-    assert (run.status, run.stdout) == (0, BANNER)
+    assert read(task) == read(os.path.join(BUILD, "plenvor-logon-task.xml"))
+    ran = wine.run_plenvor(exe=installed)
+    assert (ran.status, ran.stdout) == (0, BANNER)
     assert uninstall_entry(wine, msi) == ("Plenvor", version, "The Plenvor developers")
 
     newer_dir, newer = newer_build()
-    newer_msi = msi_of(newer_dir)
+    newer_msi = release_file(newer_dir, "msi")
     assert (msi_property(newer_msi, "UpgradeCode"), package_code(newer_msi) != package_code(msi),
             msi_property(newer_msi, "ProductCode") != msi_property(msi, "ProductCode")) == \
         (msi_property(msi, "UpgradeCode"), True, True)
@@ -409,9 +374,7 @@ TASK_NS = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
 
 
 def test_logon_task_definition_holds_what_an_administrator_imports(wine):
-    import xml.etree.ElementTree as ET
-    build = build_dir(wine)
-    data = read(os.path.join(build, "plenvor-logon-task.xml"))
+    data = read(os.path.join(BUILD, "plenvor-logon-task.xml"))
     assert data.startswith(b"\xff\xfe")  # UTF-16, little-endian, with its mark
     text = data.decode("utf-16")
     assert "\r\n" in text and "\n" not in text.replace("\r\n", "")
