@@ -14,20 +14,12 @@
 namespace plenvor {
 
 // By the order of Call::Any.
-inline constexpr const char* kCallNames[] = {"Emit",
-                                             "OpenKey",
-                                             "QueryValue",
-                                             "SetValue",
-                                             "CloseKey",
-                                             "Broadcast",
-                                             "SystemParameter",
-                                             "SetSysColors",
-                                             "CreateNamedMutex",
-                                             "WaitForObject",
-                                             "ReleaseMutex",
-                                             "CloseHandle",
-                                             "ArmInterruptGuard",
-                                             "DisarmInterruptGuard"};
+// clang-format off
+inline constexpr const char* kCallNames[] = {
+    "Emit", "OpenKey", "QueryValue", "SetValue", "CloseKey", "Broadcast", "SystemParameter",
+    "SetSysColors", "CreateNamedMutex", "WaitForObject", "ReleaseMutex", "CloseHandle",
+    "ArmInterruptGuard", "DisarmInterruptGuard"};
+// clang-format on
 static_assert(std::size(kCallNames) == std::variant_size_v<Call::Any>);
 
 // For GoogleTest's messages: the call's name and its fields as GoogleTest

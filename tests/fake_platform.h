@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -154,6 +156,14 @@ class FakePlatform : public PlatformOps {
         found.push_back(*one);
       }
     }
+    return found;
+  }
+  // The recorded calls of the given kinds, in order.
+  template <typename... T>
+  std::vector<Call> Only() const {
+    std::vector<Call> found;
+    std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
+                 [](const Call& recorded) { return ((recorded.As<T>() != nullptr) || ...); });
     return found;
   }
   // The data of every store into value `name`, in order.

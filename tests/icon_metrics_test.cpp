@@ -100,16 +100,9 @@ TEST_P(IconSizeLockTest, TakesTurnsWithOtherRunsOrLeavesTheSizeAlone) {
     }
     expected.emplace_back(call::CloseHandle{test_data::Fact("lock")});
   }
-  std::vector<Call> lock_calls;
-  for (const Call& recorded : fake.calls) {
-    if (recorded.As<call::CreateNamedMutex>() != nullptr ||
-        recorded.As<call::WaitForObject>() != nullptr ||
-        recorded.As<call::ReleaseMutex>() != nullptr ||
-        recorded.As<call::CloseHandle>() != nullptr) {
-      lock_calls.push_back(recorded);
-    }
-  }
-  EXPECT_EQ(lock_calls, expected);
+  EXPECT_EQ((fake.Only<call::CreateNamedMutex, call::WaitForObject, call::ReleaseMutex,
+                       call::CloseHandle>()),
+            expected);
   EXPECT_EQ(fake.CallsOf<call::Broadcast>(), std::vector<call::Broadcast>(2, kIconBroadcast));
   EXPECT_EQ(fake.CallsOf<call::QueryValue>().size(), c.size_touched ? 1U : 0U);
   EXPECT_EQ(fake.StoresInto(IconSizeName()),
@@ -120,26 +113,19 @@ TEST_P(IconSizeLockTest, TakesTurnsWithOtherRunsOrLeavesTheSizeAlone) {
 // or a mutex that refuses this account (ERROR_ACCESS_DENIED). With no global
 // namespace (NT 4.0 without Terminal Services) the name is an ordinary path that
 // is not there (ERROR_PATH_NOT_FOUND, ERROR_BAD_PATHNAME).
-INSTANTIATE_TEST_SUITE_P(
-    Waits, IconSizeLockTest,
-    ::testing::Values(
-        LockCase{"Acquired", 0, ms::WAIT_OBJECT_0, StepOutcome::kCompleted, true, true},
-        LockCase{"AbandonedCountsAsAcquired", 0, ms::WAIT_ABANDONED, StepOutcome::kCompleted, true,
-                 true},
-        LockCase{"WaitRunsOut", 0, ms::WAIT_TIMEOUT, StepOutcome::kSizeNotStored, false, false},
-        LockCase{"WaitFailsCountsAsHeld", 0, ms::WAIT_FAILED, StepOutcome::kSizeNotStored, false,
-                 false},
-        LockCase{"NameHeldByAnotherKindOfObject", ms::ERROR_INVALID_HANDLE, 0,
-                 StepOutcome::kSizeNotStored, false, false},
-        LockCase{"NameHeldByAMutexThatRefusesUs", ms::ERROR_ACCESS_DENIED, 0,
-                 StepOutcome::kSizeNotStored, false, false},
-        LockCase{"AnyOtherFailureCountsAsHeld", ms::ERROR_NOT_ENOUGH_MEMORY, 0,
-                 StepOutcome::kSizeNotStored, false, false},
-        LockCase{"NoNamespaceSoRunsUnserialised", ms::ERROR_PATH_NOT_FOUND, 0,
-                 StepOutcome::kCompleted, false, true},
-        LockCase{"BadPathnameSoRunsUnserialised", ms::ERROR_BAD_PATHNAME, 0,
-                 StepOutcome::kCompleted, false, true}),
-    [](const ::testing::TestParamInfo<LockCase>& param) { return param.param.name; });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Waits, IconSizeLockTest, ::testing::Values(
+    LockCase{"Acquired", 0, ms::WAIT_OBJECT_0, StepOutcome::kCompleted, true, true},
+    LockCase{"AbandonedCountsAsAcquired", 0, ms::WAIT_ABANDONED, StepOutcome::kCompleted, true, true},
+    LockCase{"WaitRunsOut", 0, ms::WAIT_TIMEOUT, StepOutcome::kSizeNotStored, false, false},
+    LockCase{"WaitFailsCountsAsHeld", 0, ms::WAIT_FAILED, StepOutcome::kSizeNotStored, false, false},
+    LockCase{"NameHeldByAnotherKindOfObject", ms::ERROR_INVALID_HANDLE, 0, StepOutcome::kSizeNotStored, false, false},
+    LockCase{"NameHeldByAMutexThatRefusesUs", ms::ERROR_ACCESS_DENIED, 0, StepOutcome::kSizeNotStored, false, false},
+    LockCase{"AnyOtherFailureCountsAsHeld", ms::ERROR_NOT_ENOUGH_MEMORY, 0, StepOutcome::kSizeNotStored, false, false},
+    LockCase{"NoNamespaceSoRunsUnserialised", ms::ERROR_PATH_NOT_FOUND, 0, StepOutcome::kCompleted, false, true},
+    LockCase{"BadPathnameSoRunsUnserialised", ms::ERROR_BAD_PATHNAME, 0, StepOutcome::kCompleted, false, true}),
+    [](const auto& param) { return param.param.name; });
+// clang-format on
 
 struct StoreCase {
   const char* name;
@@ -179,23 +165,14 @@ TEST_P(IconSizeStoreTest, ReportsAFailedStoreAndTriesTheSizeTwice) {
   EXPECT_EQ(fake.CallsOf<call::Broadcast>().size(), 2U);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Stores, IconSizeStoreTest,
-    ::testing::Values(
-        StoreCase{
-            "ZeroRefused", {ms::ERROR_ACCESS_DENIED, 0}, 2, StepOutcome::kSizeNotStored, "48"},
-        StoreCase{"SizeStoredAtTheSecondTry",
-                  {0, ms::ERROR_ACCESS_DENIED, 0},
-                  3,
-                  StepOutcome::kCompleted,
-                  "48"},
-        // Twice refused: "0" is left, and the status says so.
-        StoreCase{"SizeRefusedTwice",
-                  {0, ms::ERROR_ACCESS_DENIED, ms::ERROR_ACCESS_DENIED},
-                  3,
-                  StepOutcome::kSizeNotStored,
-                  "0"}),
-    [](const ::testing::TestParamInfo<StoreCase>& param) { return param.param.name; });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Stores, IconSizeStoreTest, ::testing::Values(
+    StoreCase{"ZeroRefused", {ms::ERROR_ACCESS_DENIED, 0}, 2, StepOutcome::kSizeNotStored, "48"},
+    StoreCase{"SizeStoredAtTheSecondTry", {0, ms::ERROR_ACCESS_DENIED, 0}, 3, StepOutcome::kCompleted, "48"},
+    // Twice refused: "0" is left, and the status says so.
+    StoreCase{"SizeRefusedTwice", {0, ms::ERROR_ACCESS_DENIED, ms::ERROR_ACCESS_DENIED}, 3, StepOutcome::kSizeNotStored, "0"}),
+    [](const auto& param) { return param.param.name; });
+// clang-format on
 
 TEST_F(RefreshIconMetricsTest, MissingOrUnreadableValueBecomesTheFallback) {
   fake.registry[{ms::HKEY_USERS, WindowMetricsPath()}];  // key without the value

@@ -25,24 +25,17 @@ class RunRefreshTest : public FakeTest {
     PutScheme("1 2 3");
   }
   int Run() { return RunRefresh(fake); }
-  std::vector<std::string> Emitted() const {
-    std::vector<std::string> texts;
-    for (const call::Emit& emit : fake.CallsOf<call::Emit>()) {
-      texts.push_back(emit.text);
-    }
-    return texts;
-  }
 };
 
 TEST_F(RunRefreshTest, BannerComesFirstAndIsTheOnlyOutputWhenBothKeysExist) {
   PutBothKeys();
   EXPECT_EQ(Run(), 0);
-  const std::vector<std::string>& banner = test_data::BannerLines();
-  ASSERT_GE(fake.calls.size(), banner.size());
-  EXPECT_EQ(Emitted(), banner);
-  EXPECT_TRUE(
-      std::all_of(fake.calls.begin(), fake.calls.begin() + static_cast<long>(banner.size()),
-                  [](const Call& recorded) { return recorded.As<call::Emit>() != nullptr; }))
+  std::vector<Call> banner;
+  for (const std::string& line : test_data::BannerLines()) {
+    banner.emplace_back(call::Emit{line});
+  }
+  ASSERT_EQ(fake.Only<call::Emit>(), banner);
+  EXPECT_EQ(std::vector<Call>(fake.calls.begin(), fake.calls.begin() + long(banner.size())), banner)
       << "a call came before the banner";
 }
 
@@ -90,29 +83,22 @@ TEST_P(RunRefreshCaseTest, GivesTheLowestStatusAndKeepsTheSize) {
     fake.open_status[ColorsPath()] = c.color_open;
   }
   fake.wait_result = c.lock_wait;
-  const std::string cut = c.cut_short;
-  for (const int broadcast : {0, 1}) {
-    if (cut.find(static_cast<char>('1' + broadcast)) != std::string::npos) {
-      fake.cut_short_broadcasts.insert(broadcast);
+  for (const char which : std::string(c.cut_short)) {
+    if (which == 'C' || which == 'W') {
+      fake.cut_short_requests.insert(which == 'C' ? ms::SPI_SETCURSORS : ms::SPI_SETDESKWALLPAPER);
+    } else if (which == 'S') {
+      fake.colors_cut_short = true;
+    } else {
+      fake.cut_short_broadcasts.insert(which - '1');
     }
   }
-  if (cut.find('C') != std::string::npos) {
-    fake.cut_short_requests.insert(ms::SPI_SETCURSORS);
-  }
-  if (cut.find('W') != std::string::npos) {
-    fake.cut_short_requests.insert(ms::SPI_SETDESKWALLPAPER);
-  }
-  fake.colors_cut_short = cut.find('S') != std::string::npos;
   EXPECT_EQ(Run(), c.status);
   std::string output;
-  for (std::size_t i = test_data::BannerLines().size(); i < fake.calls.size(); ++i) {
-    if (fake.calls[i] == Call(kKeyMissing)) {
-      output += 'K';
-    } else if (fake.calls[i] == Call(kCursors)) {
-      output += 'C';
-    } else if (fake.calls[i] == Call(kWallpaper)) {
-      output += 'W';
-    }
+  for (const Call& recorded : fake.Only<call::Emit, call::SystemParameter>()) {
+    output += recorded == Call(kKeyMissing)  ? "K"
+              : recorded == Call(kCursors)   ? "C"
+              : recorded == Call(kWallpaper) ? "W"
+                                             : "";
   }
   EXPECT_EQ(output, c.output);
   // Whatever was cut short, refused or held, the size is back or untouched.
