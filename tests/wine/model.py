@@ -2,13 +2,20 @@
 size-text conversion, the colour-text parse and the reads that the carried
 room implies. The Wine tests compare the real program against it."""
 
+import re
+
 from testdata import FACTS
 
 REG_SZ = 1
 MAX_DATA = int(FACTS["room"])
 MIN_SIZE, MAX_SIZE = int(FACTS["min_size"]), int(FACTS["max_size"])
 FALLBACK = FACTS["fallback_size"].encode()
-SPACE = b" \t\n\v\f\r"
+# White space, one optional sign, then the digits: decimal ones for the size;
+# for a colour component, as %i reads them, "0x" and hexadecimal ones, a "0"
+# and octal ones, or decimal ones.
+_SIZE = re.compile(rb"[ \t\n\v\f\r]*([+-]?)([0-9]*)")
+_COMPONENT = re.compile(
+    rb"[ \t\n\v\f\r]*([+-]?)(?:0[xX]([0-9a-fA-F]+)|(0(?![xX])[0-7]*)|([1-9][0-9]*))")
 
 
 def wrap32(value):
@@ -16,22 +23,13 @@ def wrap32(value):
     return value - (1 << 32) if value & 0x80000000 else value
 
 
-def _space_and_sign(text, i):
-    """Skips white space and one optional sign: (sign, next index)."""
-    while i < len(text) and text[i] in SPACE:
-        i += 1
-    if i < len(text) and text[i] in b"+-":
-        return (-1 if text[i] == ord("-") else 1), i + 1
-    return 1, i
+def _signed(match, digits, base):
+    return wrap32((-1 if match.group(1) == b"-" else 1) * int(digits or b"0", base))
 
 
 def convert_size(text):
-    sign, i = _space_and_sign(text, 0)
-    value = 0
-    while i < len(text) and 48 <= text[i] <= 57:
-        value = value * 10 + text[i] - 48
-        i += 1
-    return wrap32(sign * value)
+    m = _SIZE.match(text)
+    return _signed(m, m.group(2), 10)
 
 
 def size_after_run(value):
@@ -45,38 +43,18 @@ def size_after_run(value):
     return text if MIN_SIZE <= convert_size(text) <= MAX_SIZE else FALLBACK
 
 
-def _scan_int(text, i):
-    """One %i from index i: (value, next index), or None on a mismatch."""
-    sign, i = _space_and_sign(text, i)
-    digits = "0123456789"
-    if text[i:i + 1] == b"0" and text[i + 1:i + 2] in (b"x", b"X"):
-        if text[i + 2:i + 3].lower() not in [bytes([c]) for c in b"0123456789abcdef"]:
-            return None
-        i += 2
-        base, digits = 16, "0123456789abcdef"
-    elif text[i:i + 1] == b"0":
-        base, digits = 8, "01234567"
-    else:
-        base = 10
-    start, value = i, 0
-    while i < len(text) and chr(text[i]).lower() in digits:
-        value = value * base + int(chr(text[i]), 16)
-        i += 1
-    if i == start:
-        return None
-    return wrap32(sign * value), i
-
-
 def parse_color(text, rgb):
     """Parses text as "%i %i %i" into the list rgb, keeping what is not reached.
     Returns how many components it read."""
-    text = text.split(b"\0")[0]
-    i = 0
+    text, i = text.split(b"\0")[0], 0
     for k in range(3):
-        scanned = _scan_int(text, i)
-        if scanned is None:
+        m = _COMPONENT.match(text, i)
+        if m is None:
             return k
-        rgb[k], i = scanned
+        hexadecimal, octal, decimal = m.group(2, 3, 4)
+        rgb[k] = _signed(m, *((hexadecimal, 16) if hexadecimal else (octal, 8) if octal else
+                              (decimal, 10)))
+        i = m.end()
     return 3
 
 
