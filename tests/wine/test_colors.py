@@ -40,22 +40,6 @@ def test_a_visible_window_that_never_answers_does_not_hold_the_run(wine):
     assert stored_text(wine.icon_size()) == b"48"
 
 
-def test_row_without_a_value_keeps_its_colour(wine):
-    texts = ["11 22 33"] * 25
-    texts[4] = None   # "Menu"
-    texts[17] = None  # "GrayText"
-    wine.set_scheme(texts)
-    before = wine.sys_colors()
-    run = wine.run_plenvor(relay=True)
-    after = wine.sys_colors()
-    assert [c.arg(0) for c in run.trace if c.function == "SetSysColors"] == [23]
-    for element in range(25):
-        if texts[element] is None:
-            assert after[element] == before[element], COLOR_NAMES[element]
-        else:
-            assert after[element] & 0xFFFFFF == 0x21160B, COLOR_NAMES[element]
-
-
 def test_swatches_drawn_after_a_run_show_the_colours_as_parsed(wine):
     # Red in octal and green in hexadecimal, which Wine's own loading of the
     # scheme reads differently: a swatch in the parsed colour can only have

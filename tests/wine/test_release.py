@@ -88,7 +88,8 @@ def configure(source, build, *args, env=None):
 def package(build, env=None):
     """Makes a configured build's release archive: (program, archive, package)."""
     run("cmake", "--build", build, "--target", "package", env=env)
-    return os.path.join(build, "plenvor.exe"), release_file(build, "zip"), release_file(build, "msi")
+    return (os.path.join(build, "plenvor.exe"), release_file(build, "zip"),
+            release_file(build, "msi"))
 
 
 def assert_archive_holds(archive_path, exe_path, msi):
@@ -127,8 +128,8 @@ def make_signing_key(folder):
             "ca.pem", "-days", "2", "-subj", "/CN=Plenvor Test CA")
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out",
             "signer.pem", "-days", "1", "-subj", "/CN=Plenvor Test Signer", "-CA", "ca.pem",
-            "-CAkey", "ca.key", "-addext", "basicConstraints=CA:FALSE",
-            "-addext", "keyUsage=critical,digitalSignature", "-addext", "extendedKeyUsage=codeSigning")
+            "-CAkey", "ca.key", "-addext", "basicConstraints=CA:FALSE", "-addext",
+            "keyUsage=critical,digitalSignature", "-addext", "extendedKeyUsage=codeSigning")
     write(os.path.join(folder, "password"), "not-a-secret\n")
     openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-out",
             "signer.p12", "-passout", "file:password")
@@ -163,15 +164,14 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
         token_options = ["-pkcs11module", "/usr/lib/softhsm/libsofthsm2.so",
                          "-certs", os.path.join(work, "signer.pem"),
                          "-key", "pkcs11:object=Code%20Signing"]
+        pin = write(os.path.join(work, "token.pin"), "1234\n")
         builds = []
-        for name, key_args in (("file", ["-DPLENVOR_SIGN_PKCS12=" + os.path.join(work, "signer.p12"),
-                                         "-DPLENVOR_SIGN_PASSWORD_FILE=" +
-                                         os.path.join(work, "password")]),
-                               ("token", ["-DPLENVOR_SIGN_KEY_OPTIONS=" + ";".join(token_options),
-                                          "-DPLENVOR_SIGN_PASSWORD_FILE=" +
-                                          write(os.path.join(work, "token.pin"), "1234\n")])):
+        for name, key, password in (
+                ("file", "-DPLENVOR_SIGN_PKCS12=" + os.path.join(work, "signer.p12"),
+                 os.path.join(work, "password")),
+                ("token", "-DPLENVOR_SIGN_KEY_OPTIONS=" + ";".join(token_options), pin)):
             build = os.path.join(work, name)
-            configure(ROOT, build, *key_args, env=env)
+            configure(ROOT, build, key, "-DPLENVOR_SIGN_PASSWORD_FILE=" + password, env=env)
             builds.append(package(build, env))
             for made in builds[-1]:  # shown when the test fails
                 print(name, hashlib.sha256(read(made)).hexdigest(), os.path.basename(made))
@@ -187,7 +187,8 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
             digests = re.findall(r"Message digest algorithm\s*:\s*(\S+)", verified.stdout)
             assert digests and set(digests) == {"SHA256"}, digests
         # A byte of code; the publisher, in a signed stream.
-        for signed_file, offset in ((exe, 0x400), (msi, read(msi).index(b"The Plenvor developers"))):
+        publisher = read(msi).index(b"The Plenvor developers")
+        for signed_file, offset in ((exe, 0x400), (msi, publisher)):
             data = bytearray(read(signed_file))
             data[offset] ^= 1
             assert verify(write(signed_file + ".tampered", bytes(data))).returncode != 0

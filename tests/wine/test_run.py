@@ -4,7 +4,7 @@ hold afterwards."""
 
 from model import colour_run, size_after_run
 from testdata import COLOR_TEXTS, ICON_SIZES
-from winetools import BANNER, COLOR_NAMES, COLORS, ICON_SIZE, KEY_MISSING, REG_SZ, WINDOW_METRICS
+from winetools import BANNER, COLOR_NAMES, COLORS, KEY_MISSING, REG_SZ, WINDOW_METRICS
 
 
 
@@ -97,10 +97,9 @@ def test_what_a_window_receives_during_a_run(wine):
 
 
 def test_icon_size_after_a_run_matches_the_conversion(wine):
-    # Every case, and a key without the value, which the run creates.
+    # Every case, and a key with another value but not this one, which the run creates.
     for value in [(type_, data) for type_, data, _, _ in ICON_SIZES] + [None]:
-        wine.apply(wine.icon_size_commands(b"") + [("delvalue", "HKU", WINDOW_METRICS, ICON_SIZE)]
-                   if value is None else wine.icon_size_commands(value[1], value[0]))
+        wine.set_icon_size(*(value[::-1] if value else (b"-1125", REG_SZ, "IconSpacing")))
         wine.run_plenvor()
         type_, data = wine.icon_size()
         expected = size_after_run(value)
@@ -115,8 +114,10 @@ def test_system_colours_after_a_run_match_the_parse(wine):
     scheme = (texts[25:] + ["9" * 85, None] + texts)[:25]
     wine.set_scheme(scheme)
     before = wine.sys_colors()
-    wine.run_plenvor()
+    run = wine.run_plenvor(relay=True)
     after = wine.sys_colors()
+    # One change, of the 23 rows read; the other two keep their colours.
+    assert [c.arg(0) for c in run.trace if c.function == "SetSysColors"] == [23]
     _, colours = colour_run([None if t is None else (REG_SZ, t.encode()) for t in scheme])
     for element in range(25):
         expected = colours.get(element, before[element]) & 0xFFFFFF

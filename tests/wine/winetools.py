@@ -40,12 +40,6 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def image_range(exe):
-    """[ImageBase, ImageBase + SizeOfImage) of a PE file."""
-    header = pefile.PE(exe, fast_load=True).OPTIONAL_HEADER
-    return header.ImageBase, header.ImageBase + header.SizeOfImage
-
-
 def wait_until(condition, proc=None, what="the condition", timeout=60):
     """Polls condition() until it holds; fails if proc ends first or time runs out."""
     deadline = time.monotonic() + timeout
@@ -73,7 +67,8 @@ class Call:
 # Lines of WINEDEBUG=+pid,+relay: process and thread, then the call.
 _LINE = re.compile(r"^([0-9a-f]+):([0-9a-f]+):")
 _CALL = re.compile(r"^([0-9a-f]+:[0-9a-f]+):Call ([\w]+\.\w+)\((.*)\) ret=([0-9a-f]+)$")
-_RET = re.compile(r"^([0-9a-f]+:[0-9a-f]+):Ret  ([\w]+\.\w+)\(\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
+_RET = re.compile(r"^([0-9a-f]+:[0-9a-f]+):Ret  ([\w]+\.\w+)\(\) retval=([0-9a-f]+) "
+                  r"ret=([0-9a-f]+)$")
 _ARG = re.compile(r'([0-9a-f]+)(?: L?"((?:[^"\\]|\\.)*)")?(?:,|$)')
 
 # What the program calls to guard and bound the steps, not the steps' own
@@ -91,7 +86,8 @@ def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
     windows are made on worker threads, one at a time. Only the first process
     counts: one it starts (Wine's desktop, when no window has needed it yet)
     inherits the trace and may load its image at the same address."""
-    low, high = image_range(exe)
+    header = pefile.PE(exe, fast_load=True).OPTIONAL_HEADER
+    low, high = header.ImageBase, header.ImageBase + header.SizeOfImage
     calls = []
     pending = {}  # by thread
     process = None
@@ -189,29 +185,25 @@ class Wine:
         """Starts the program with stdout and stderr going to files NAME.stdout
         and NAME.stderr: a pipe on stderr was seen to spoil the colours a run
         applied."""
-        env = dict(self.env)
-        if relay:
-            env["WINEDEBUG"] = "+pid,+relay"
+        env = dict(self.env, WINEDEBUG="+pid,+relay" if relay else "-all")
         with open(self.path(name + ".stdout"), "wb") as o, \
                 open(self.path(name + ".stderr"), "wb") as e:
-            return subprocess.Popen(["wine", exe or self.exe, *args], env=env, stdout=o,
+            proc = subprocess.Popen(["wine", exe or self.exe, *args], env=env, stdout=o,
                                     stderr=e, stdin=subprocess.DEVNULL)
+        proc.started = time.monotonic()
+        return proc
 
     def finish_plenvor(self, proc, relay=False, name="run", timeout=120):
-        start = time.monotonic()
         status = proc.wait(timeout=timeout)
+        seconds = time.monotonic() - proc.started
         with open(self.path(name + ".stdout"), "rb") as o:
             stdout = o.read()
         trace_file = self.path(name + ".stderr") if relay else None
-        trace = own_calls(trace_file, self.exe) if relay else None
-        return Run(status, stdout, trace, time.monotonic() - start, trace_file)
+        return Run(status, stdout, relay and own_calls(trace_file, self.exe), seconds, trace_file)
 
     def run_plenvor(self, args=(), relay=False, timeout=120, exe=None):
-        start = time.monotonic()
-        run = self.finish_plenvor(self.start_plenvor(args, relay, exe=exe), relay,
-                                  timeout=timeout)
-        run.seconds = time.monotonic() - start
-        return run
+        return self.finish_plenvor(self.start_plenvor(args, relay, exe=exe), relay,
+                                   timeout=timeout)
 
     def reg(self, *commands):
         """Runs helper registry commands (tuples of fields); one answer each."""
@@ -224,8 +216,6 @@ class Wine:
         assert len(answers) == len(commands), answers
         return answers
 
-    # Registry shorthands -------------------------------------------------
-
     def get_raw(self, root, path, name):
         """(type, bytes) exactly as stored, or None."""
         answer = self.reg(("get", root, path, name))[0]
@@ -235,9 +225,9 @@ class Wine:
         return int(type_), bytes.fromhex(hexdata)
 
     @staticmethod
-    def icon_size_commands(data, type_=REG_SZ):
+    def icon_size_commands(data, type_=REG_SZ, name=ICON_SIZE):
         return [("delkey", "HKU", WINDOW_METRICS),
-                ("set", "HKU", WINDOW_METRICS, ICON_SIZE, type_, data.hex())]
+                ("set", "HKU", WINDOW_METRICS, name, type_, data.hex())]
 
     @staticmethod
     def scheme_commands(texts):
@@ -247,9 +237,9 @@ class Wine:
                 commands.append(("set", "HKCU", COLORS, name, REG_SZ, text.encode().hex()))
         return commands
 
-    def set_icon_size(self, data, type_=REG_SZ):
-        """A fresh WindowMetrics key holding only "Shell Icon Size"."""
-        self.apply(self.icon_size_commands(data, type_))
+    def set_icon_size(self, data, type_=REG_SZ, name=ICON_SIZE):
+        """A fresh WindowMetrics key holding only one value, "Shell Icon Size"."""
+        self.apply(self.icon_size_commands(data, type_, name))
 
     def icon_size(self):
         return self.get_raw("HKU", WINDOW_METRICS, ICON_SIZE)
@@ -264,8 +254,6 @@ class Wine:
 
     def sys_colors(self):
         return [int(c, 16) for c in self.reg(("syscolors",))[0].split()]
-
-    # Windows that receive the broadcasts ----------------------------------
 
     @contextmanager
     def _window(self, mode, *files, words=(), tag=""):
@@ -370,12 +358,13 @@ class Wine:
 
     @staticmethod
     def take_lock_result(proc):
-        """(the wait's result, or "error N"; [DACL entries as "SID:mask"])."""
-        fields = proc.stdout.readline().decode().split()
+        """(the wait's result, or "error N"; the DACL in SDDL)."""
+        answer = proc.stdout.readline().decode().strip()
         proc.wait(timeout=60)
-        if fields[0] == "error":
-            return " ".join(fields), []
-        return int(fields[0], 16), fields[1:]
+        if answer.startswith("error"):
+            return answer, ""
+        wait, _, dacl = answer.partition(" ")
+        return int(wait, 16), dacl
 
     @contextmanager
     def hung_window(self, visible=False):

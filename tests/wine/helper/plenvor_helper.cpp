@@ -4,10 +4,12 @@
 //   plenvor_helper reg            commands on stdin, one per line, fields split by tabs:
 //       set ROOT PATH NAME TYPE HEX   create the key if needed; store the bytes as given
 //       get ROOT PATH NAME            print "TYPE HEX" (exact stored bytes) or "missing"
-//       delvalue ROOT PATH NAME
 //       delkey ROOT PATH              the key with everything below it
 //       haskey ROOT PATH              print "yes" or "no"
 //       syscolors                     print the 25 GetSysColor values in hex
+//       lock NAME MS                  take the mutex NAME as a run would (waiting up to MS);
+//                                     print the wait's result in hex and the DACL in SDDL,
+//                                     or "error N"
 //   plenvor_helper listen LOG READY STOP   log broadcasts until STOP exists
 //   plenvor_helper hang READY STOP         a hidden window that never answers
 //   plenvor_helper hang-visible READY STOP a visible one
@@ -21,10 +23,6 @@
 //   plenvor_helper endsession EXE LPARAM [cancel]  ends each running EXE as a logoff (LPARAM
 //                                          ENDSESSION_LOGOFF) or a shutdown (0) does, or
 //                                          tells it that one was cancelled
-//   reg also takes:
-//       lock NAME MS                  takes the mutex NAME as a run would (waiting up to MS)
-//                                     and prints the wait's result in hex, then its DACL as
-//                                     SID:MASK pairs; or "error N"
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 // These need <windows.h> first.
@@ -90,32 +88,21 @@ std::string TakeLock(const std::string& name, DWORD wait_ms) {
   HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
   if (mutex == nullptr) return "error " + std::to_string(GetLastError());
   const DWORD wait = WaitForSingleObject(mutex, wait_ms);
-  char result[16];
-  std::snprintf(result, sizeof result, "%lx", static_cast<unsigned long>(wait));
-  std::string out = result;
   if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(mutex);
-  PACL dacl = nullptr;
+  char result[16];
+  std::snprintf(result, sizeof result, "%lx ", static_cast<unsigned long>(wait));
+  std::string out = result;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                      nullptr, &descriptor) == ERROR_SUCCESS) {
-    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
-      void* ace = nullptr;
-      if (!GetAce(dacl, i, &ace)) continue;
-      auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-      char* sid = nullptr;
-      if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
-          !ConvertSidToStringSidA(&allowed->SidStart, &sid)) {
-        out += " other";
-        continue;
-      }
-      char mask[16];
-      std::snprintf(mask, sizeof mask, ":%lx", static_cast<unsigned long>(allowed->Mask));
-      out += std::string(" ") + sid + mask;
-      LocalFree(sid);
-    }
-    if (dacl == nullptr) out += " no-dacl";
-    LocalFree(descriptor);
+  char* sddl = nullptr;
+  if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                           DACL_SECURITY_INFORMATION, &sddl,
+                                                           nullptr)) {
+    out += sddl;
+    LocalFree(sddl);
   }
+  LocalFree(descriptor);
   CloseHandle(mutex);
   return out;
 }
@@ -138,14 +125,6 @@ std::string RunCommand(const std::vector<std::string>& f) {
     return status == ERROR_SUCCESS ? "ok" : "error " + std::to_string(status);
   }
   if (verb == "get" && f.size() == 4) return GetValue(RootKey(f[1]), f[2], f[3]);
-  if (verb == "delvalue" && f.size() == 4) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(RootKey(f[1]), f[2].c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-      return "ok";
-    RegDeleteValueA(key, f[3].c_str());
-    RegCloseKey(key);
-    return "ok";
-  }
   if (verb == "delkey" && f.size() == 3) {
     RegDeleteTreeA(RootKey(f[1]), f[2].c_str());
     return "ok";
