@@ -30,14 +30,11 @@ void FakePlatform::Put(RegKey root, const std::string& subkey, const std::string
 std::optional<std::string> FakePlatform::Stored(RegKey root, const std::string& subkey,
                                                 const std::string& name) const {
   const auto key = registry.find({root, subkey});
-  if (key == registry.end()) {
+  if (key == registry.end() || key->second.count(name) == 0) {
     return std::nullopt;
   }
-  const auto value = key->second.find(name);
-  if (value == key->second.end()) {
-    return std::nullopt;
-  }
-  return std::string(value->second.data.begin(), value->second.data.end());
+  const std::vector<std::uint8_t>& data = key->second.at(name).data;
+  return std::string(data.begin(), data.end());
 }
 
 std::vector<std::string> FakePlatform::StoresInto(const std::string& name) const {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,24 +40,18 @@ call::SetSysColors ApplyColors(const std::set<std::int32_t>& left_out = {}) {
   return change;
 }
 
-using Reads = std::vector<std::pair<std::string, std::uint32_t>>;  // value name, room offered
-
-// Reads of the given elements with the room each offered.
-Reads ReadsOf(const std::vector<std::pair<int, std::uint32_t>>& rows) {
-  Reads reads;
-  for (const auto& [element, room] : rows) {
-    reads.emplace_back(NameOf(element), room);
-  }
-  return reads;
-}
+// Reads as (element, room offered).
+using Reads = std::vector<std::pair<int, std::uint32_t>>;
 
 class ReloadSystemColorsTest : public FakeTest {
  protected:
   StepOutcome Run() { return ReloadSystemColors(fake, buffer); }
   Reads Rooms() const {
+    const std::vector<std::string>& names = test_data::ColorNames();
     Reads rooms;
     for (const call::QueryValue& read : fake.CallsOf<call::QueryValue>()) {
-      rooms.emplace_back(read.name, read.room);
+      rooms.emplace_back(std::find(names.begin(), names.end(), read.name) - names.begin(),
+                         read.room);
     }
     return rooms;
   }
@@ -105,7 +101,7 @@ TEST_F(ReloadSystemColorsTest, CarriesTheRoomFromRowToRow) {
   auto rooms = Rooms();
   ASSERT_EQ(rooms.size(), 8U + 19U);  // the other rows, "1 1 1" in 5 bytes, all fit
   rooms.resize(8);
-  EXPECT_EQ(rooms, ReadsOf({{0, 80}, {1, 11}, {2, 5}, {2, 11}, {3, 11}, {3, 80}, {4, 80}, {5, 6}}));
+  EXPECT_EQ(rooms, (Reads{{0, 80}, {1, 11}, {2, 5}, {2, 11}, {3, 11}, {3, 80}, {4, 80}, {5, 6}}));
   EXPECT_EQ(fake.system_colors[2], 0x00808080U);
 }
 
@@ -116,19 +112,13 @@ TEST_F(ReloadSystemColorsTest, ComponentsCarryOverFromThePreviousRowAndStartAtZe
   PutColor(2, "");     // all kept
   PutColor(3, "10 20 30");
   PutColor(4, "255,255,255");  // R only
+  PutColor(5, "9 9 9", 3);     // REG_BINARY: the type is not examined
   Run();
-  EXPECT_EQ(fake.system_colors[0], 0x00000005U);
-  EXPECT_EQ(fake.system_colors[1], 0x00000809U);
-  EXPECT_EQ(fake.system_colors[2], 0x00000809U);
-  EXPECT_EQ(fake.system_colors[3], 0x001E140AU);
-  EXPECT_EQ(fake.system_colors[4], 0x001E14FFU);
-}
-
-TEST_F(ReloadSystemColorsTest, ValueTypeIsNotExamined) {
-  PutScheme("1 2 3");
-  PutColor(4, "9 9 9", 3);  // REG_BINARY
-  Run();
-  EXPECT_EQ(fake.system_colors[4], 0x00090909U);
+  using Colors = std::map<std::int32_t, std::uint32_t>;
+  EXPECT_EQ(
+      Colors(fake.system_colors.begin(), std::next(fake.system_colors.begin(), 6)),
+      (Colors{
+          {0, 0x05U}, {1, 0x0809U}, {2, 0x0809U}, {3, 0x1E140AU}, {4, 0x1E14FFU}, {5, 0x090909U}}));
 }
 
 TEST_F(ReloadSystemColorsTest, UnreadableRowsAreLeftOutAndKeepTheirColour) {
@@ -151,10 +141,9 @@ TEST_F(ReloadSystemColorsTest, UnreadableRowsAreLeftOutAndKeepTheirColour) {
   // A missing value is read twice with the same room; one that needs 81 bytes
   // is repeated with 80, never more, and so is the row after it.
   const auto rooms = Rooms();
-  const auto missing = std::find(rooms.begin(), rooms.end(), std::make_pair(NameOf(4), 5U));
-  ASSERT_GE(rooms.end() - missing, 7);
-  EXPECT_EQ(Reads(missing, missing + 7),
-            ReadsOf({{4, 5}, {4, 5}, {5, 5}, {6, 5}, {7, 5}, {7, 80}, {8, 80}}));
+  ASSERT_GE(rooms.size(), 11U);
+  EXPECT_EQ(Reads(rooms.begin() + 4, rooms.begin() + 11),
+            (Reads{{4, 5}, {4, 5}, {5, 5}, {6, 5}, {7, 5}, {7, 80}, {8, 80}}));
 }
 
 TEST_F(ReloadSystemColorsTest, NoReadableRowMeansNoColourChange) {

@@ -34,14 +34,10 @@ bool InRange(const std::string& text) {
 }
 
 std::int32_t OpenResult(FuzzedDataProvider& in) {
-  constexpr std::int32_t kResults[] = {0,
-                                       0,
-                                       0,
-                                       ms::ERROR_FILE_NOT_FOUND,
-                                       ms::ERROR_BADDB,
-                                       ms::ERROR_BADKEY,
-                                       ms::ERROR_ACCESS_DENIED};
-  return in.ConsumeBool() ? in.ConsumeIntegral<std::int32_t>() : in.PickValueInArray(kResults);
+  return in.ConsumeBool() ? in.ConsumeIntegral<std::int32_t>()
+                          : in.PickValueInArray<std::int32_t>({0, 0, 0, ms::ERROR_FILE_NOT_FOUND,
+                                                               ms::ERROR_BADDB, ms::ERROR_BADKEY,
+                                                               ms::ERROR_ACCESS_DENIED});
 }
 
 void FillValue(FuzzedDataProvider& in, FakePlatform& fake, RegKey root, const std::string& path,
@@ -92,13 +88,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FillValue(in, fake, ms::HKEY_CURRENT_USER, colors, name);
   }
   fake.set_status = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::int32_t>();
-  fake.mutex_status = in.ConsumeBool() ? 0
-                      : in.ConsumeBool()
-                          // ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE,
-                          // ERROR_BAD_PATHNAME
-                          ? in.PickValueInArray<std::int32_t>({3, 5, 6, 161})
-                          : in.ConsumeIntegral<std::int32_t>();
-  fake.wait_result = in.PickValueInArray<std::uint32_t>({0, 0x80, 0x102, 0xFFFFFFFF});
+  fake.mutex_status =
+      in.ConsumeBool() ? 0
+      : in.ConsumeBool()
+          ? in.PickValueInArray<std::int32_t>({ms::ERROR_PATH_NOT_FOUND, ms::ERROR_ACCESS_DENIED,
+                                               ms::ERROR_INVALID_HANDLE, ms::ERROR_BAD_PATHNAME})
+          : in.ConsumeIntegral<std::int32_t>();
+  fake.wait_result = in.PickValueInArray<std::uint32_t>(
+      {ms::WAIT_OBJECT_0, ms::WAIT_ABANDONED, ms::WAIT_TIMEOUT, ms::WAIT_FAILED});
   fake.colors_cut_short = in.ConsumeBool();
   for (int broadcast = 0; broadcast < 2; ++broadcast) {
     if (in.ConsumeBool()) {
@@ -132,7 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // Only a missing global namespace (ERROR_PATH_NOT_FOUND, ERROR_BAD_PATHNAME)
   // lets a run go on without the lock; any other failure means it is held.
-  const bool no_namespace = fake.mutex_status == 3 || fake.mutex_status == 161;
+  const bool no_namespace =
+      fake.mutex_status == ms::ERROR_PATH_NOT_FOUND || fake.mutex_status == ms::ERROR_BAD_PATHNAME;
   const bool lock_held =
       fake.wait_result == ms::WAIT_OBJECT_0 || fake.wait_result == ms::WAIT_ABANDONED;
   const bool lock_taken = fake.mutex_status == 0 ? !lock_held : !no_namespace;
