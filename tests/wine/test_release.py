@@ -1,13 +1,13 @@
 """The file a user gets: its form, its version resource, the archive, the
 signed release, the Windows Installer package and the logon task."""
 
+import concurrent.futures
 import hashlib
 import os
 import re
 import shutil
 import subprocess
 import tempfile
-import threading
 import time
 import xml.etree.ElementTree as ET
 import zipfile
@@ -52,10 +52,8 @@ def version_resource(path):
     strings = {k.decode(): v.decode() for info in pe.FileInfo[0] if hasattr(info, "StringTable")
                for table in info.StringTable for k, v in table.entries.items()}
     fixed = pe.VS_FIXEDFILEINFO[0]
-    strings["Fixed"] = ".".join(str(n) for n in (fixed.FileVersionMS >> 16,
-                                                 fixed.FileVersionMS & 0xFFFF,
-                                                 fixed.FileVersionLS >> 16,
-                                                 fixed.FileVersionLS & 0xFFFF))
+    high, low = fixed.FileVersionMS, fixed.FileVersionLS
+    strings["Fixed"] = f"{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}"
     return strings
 
 
@@ -217,30 +215,15 @@ INSTALLED_FILES = ["LICENSE", "README.txt", "plenvor-logon-task.xml", "plenvor.e
 
 @pytest.fixture(scope="module", autouse=True)
 def newer_build(request, tmp_path_factory):
-    """Yields a function giving build_newer's result, made in the background
-    while the module's first tests run (building takes a while, and Wine's
-    msiexec was seen to take 14 s more after that long without a call)."""
+    """build_newer's result to come: made in the background while the module's
+    first tests run (building takes a while, and Wine's msiexec was seen to
+    take 14 s more after that long without a call)."""
     if not any(item.name == "test_msi_installs_runs_upgrades_and_uninstalls_silently"
                for item in request.session.items):
         yield None
         return
-    made = {}
-
-    def make():
-        try:
-            made["build"] = build_newer(str(tmp_path_factory.mktemp("newer")))
-        except Exception as error:  # raised in the test that needs it
-            made["error"] = error
-    thread = threading.Thread(target=make)
-    thread.start()
-
-    def result():
-        thread.join()
-        if "error" in made:
-            raise made["error"]
-        return made["build"]
-    yield result
-    thread.join()
+    with concurrent.futures.ThreadPoolExecutor(1) as pool:
+        yield pool.submit(build_newer, str(tmp_path_factory.mktemp("newer")))
 
 
 def build_newer(work):
@@ -348,7 +331,7 @@ def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine, newer_build):
     assert (ran.status, ran.stdout) == (0, BANNER)
     assert uninstall_entry(wine, msi) == ("Plenvor", version, "The Plenvor developers")
 
-    newer_dir, newer = newer_build()
+    newer_dir, newer = newer_build.result()
     newer_msi = release_file(newer_dir, "msi")
     assert (msi_property(newer_msi, "UpgradeCode"), package_code(newer_msi) != package_code(msi),
             msi_property(newer_msi, "ProductCode") != msi_property(msi, "ProductCode")) == \

@@ -64,11 +64,10 @@ class Call:
         return int(self.args[i], 16)
 
 
-# Lines of WINEDEBUG=+pid,+relay: process and thread, then the call.
-_LINE = re.compile(r"^([0-9a-f]+):([0-9a-f]+):")
-_CALL = re.compile(r"^([0-9a-f]+:[0-9a-f]+):Call ([\w]+\.\w+)\((.*)\) ret=([0-9a-f]+)$")
-_RET = re.compile(r"^([0-9a-f]+:[0-9a-f]+):Ret  ([\w]+\.\w+)\(\) retval=([0-9a-f]+) "
-                  r"ret=([0-9a-f]+)$")
+# A call or a return in WINEDEBUG=+pid,+relay: process, thread, which, the
+# function, its arguments or its return value, and the caller's address.
+_ENTRY = re.compile(r"^([0-9a-f]+):([0-9a-f]+):(Call|Ret ) (\w+\.\w+)\((.*)\)"
+                    r"(?: retval=([0-9a-f]+))? ret=([0-9a-f]+)$")
 _ARG = re.compile(r'([0-9a-f]+)(?: L?"((?:[^"\\]|\\.)*)")?(?:,|$)')
 
 # What the program calls to guard and bound the steps, not the steps' own
@@ -88,37 +87,27 @@ def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
     inherits the trace and may load its image at the same address."""
     header = pefile.PE(exe, fast_load=True).OPTIONAL_HEADER
     low, high = header.ImageBase, header.ImageBase + header.SizeOfImage
-    calls = []
-    pending = {}  # by thread
-    process = None
+    calls, pending, process = [], {}, None  # pending: by thread
     with open(trace_path, "r", errors="replace") as f:
         for line in f:
-            line = line.rstrip("\n")
-            m = _LINE.match(line)
-            if not m:
+            m = _ENTRY.match(line.rstrip("\n"))
+            if not m or m.group(1) != (process := process or m.group(1)):
                 continue
-            process = process or m.group(1)
-            if m.group(1) != process:
+            _, thread, which, name, raw, retval, ret = m.groups()
+            if name.split(".")[0] not in dlls or not low <= int(ret, 16) < high:
                 continue
-            m = _CALL.match(line)
-            if m:
-                thread, name, raw, ret = m.groups()
-                if name.split(".")[0] in dlls and low <= int(ret, 16) < high:
-                    call = Call(name, [])
-                    for i, am in enumerate(_ARG.finditer(raw)):
-                        call.args.append(am.group(1))
-                        if am.group(2) is not None:
-                            call.strings[i] = am.group(2).replace("\\\\", "\\")
-                    if call.function not in PLUMBING:
-                        calls.append(call)
-                    pending.setdefault(thread, []).append(call)
-                continue
-            m = _RET.match(line)
-            if m:
-                thread, name, retval, ret = m.groups()
-                stack = pending.get(thread)
-                if stack and name == stack[-1].name and low <= int(ret, 16) < high:
-                    stack.pop().retval = int(retval, 16)
+            stack = pending.setdefault(thread, [])
+            if which == "Call":
+                call = Call(name, [])
+                for i, am in enumerate(_ARG.finditer(raw)):
+                    call.args.append(am.group(1))
+                    if am.group(2) is not None:
+                        call.strings[i] = am.group(2).replace("\\\\", "\\")
+                if call.function not in PLUMBING:
+                    calls.append(call)
+                stack.append(call)
+            elif stack and stack[-1].name == name:
+                stack.pop().retval = int(retval, 16)
     return calls
 
 

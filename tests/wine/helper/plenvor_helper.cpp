@@ -1,28 +1,6 @@
 // Test-only tool for the Wine suite: sets and reads raw registry values, reads
-// the system colours, and plays the windows that receive the broadcasts.
-//
-//   plenvor_helper reg            commands on stdin, one per line, fields split by tabs:
-//       set ROOT PATH NAME TYPE HEX   create the key if needed; store the bytes as given
-//       get ROOT PATH NAME            print "TYPE HEX" (exact stored bytes) or "missing"
-//       delkey ROOT PATH              the key with everything below it
-//       haskey ROOT PATH              print "yes" or "no"
-//       syscolors                     print the 25 GetSysColor values in hex
-//       lock NAME MS                  take the mutex NAME as a run would (waiting up to MS);
-//                                     print the wait's result in hex and the DACL in SDDL,
-//                                     or "error N"
-//   plenvor_helper listen LOG READY STOP   log broadcasts until STOP exists
-//   plenvor_helper hang READY STOP         a hidden window that never answers
-//   plenvor_helper hang-visible READY STOP a visible one
-//   plenvor_helper sample NAMES LAYOUT READY STOP  a window drawn in the system colours, with a
-//                                          swatch of each, labelled with the names in file NAMES
-//                                          (one a line, "#" lines left out); LAYOUT gets their
-//                                          screen places
-//   plenvor_helper slow MS READY STOP      a hidden window that answers, but takes MS over
-//                                          each WM_SETTINGCHANGE
-//   plenvor_helper hold-event NAME READY STOP  an event that holds NAME
-//   plenvor_helper endsession EXE LPARAM [cancel]  ends each running EXE as a logoff (LPARAM
-//                                          ENDSESSION_LOGOFF) or a shutdown (0) does, or
-//                                          tells it that one was cancelled
+// the system colours, takes the lock, and plays the windows and the session
+// end that a run meets. Usage: see main() and the commands of RunCommand().
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 // These need <windows.h> first.
@@ -34,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -94,11 +73,10 @@ std::string TakeLock(const std::string& name, DWORD wait_ms) {
   std::string out = result;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   char* sddl = nullptr;
-  if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                      nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
-      ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
-                                                           DACL_SECURITY_INFORMATION, &sddl,
-                                                           nullptr)) {
+  if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                      nullptr, &descriptor) == ERROR_SUCCESS &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorA(
+          descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
     out += sddl;
     LocalFree(sddl);
   }
@@ -107,6 +85,14 @@ std::string TakeLock(const std::string& name, DWORD wait_ms) {
   return out;
 }
 
+// One line of "plenvor_helper reg" (fields split by tabs); what it prints:
+//   set ROOT PATH NAME TYPE HEX  creates the key if needed; stores the bytes as given
+//   get ROOT PATH NAME           "TYPE HEX" (the exact stored bytes) or "missing"
+//   delkey ROOT PATH             deletes the key with everything below it
+//   haskey ROOT PATH             "yes" or "no"
+//   syscolors                    the 25 GetSysColor values in hex
+//   lock NAME MS                 takes the mutex NAME as a run would, waiting up to MS:
+//                                the wait's result in hex and the DACL in SDDL, or "error N"
 std::string RunCommand(const std::vector<std::string>& f) {
   const std::string& verb = f[0];
   if (verb == "set" && f.size() == 6) {
@@ -150,19 +136,17 @@ std::string RunCommand(const std::vector<std::string>& f) {
 }
 
 int RegistryCommands() {
-  char line[4096];
-  while (std::fgets(line, sizeof line, stdin)) {
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  for (std::string text; std::getline(std::cin, text);) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();
     if (text.empty()) continue;
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (std::size_t tab = text.find('\t'); tab != std::string::npos;
-         tab = text.find('\t', start)) {
-      fields.push_back(text.substr(start, tab - start));
-      start = tab + 1;
+    std::vector<std::string> fields(1);
+    for (const char c : text) {
+      if (c == '\t') {
+        fields.emplace_back();
+      } else {
+        fields.back() += c;
+      }
     }
-    fields.push_back(text.substr(start));
     std::printf("%s\n", RunCommand(fields).c_str());
   }
   std::fflush(stdout);
@@ -443,6 +427,13 @@ int Sample(const char* names, const char* layout, const char* ready, const char*
 
 }  // namespace
 
+// listen LOG: logs the broadcasts; hang: a hidden window that never answers,
+// hang-visible a visible one; sample: a window drawn in the system colours,
+// with a swatch of each, labelled with the names in file NAMES, and their
+// screen places in LAYOUT; slow MS: a hidden window that takes MS over each
+// WM_SETTINGCHANGE; hold-event NAME: an event that holds NAME. Each one
+// touches READY once it is up, and ends once STOP exists. endsession: see
+// EndSession().
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "reg") return RegistryCommands();
