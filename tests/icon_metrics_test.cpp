@@ -136,12 +136,8 @@ struct StoreCase {
 };
 
 std::ostream& operator<<(std::ostream& out, const StoreCase& c) {
-  out << c.name << ": results";
-  for (const std::int32_t result : c.results) {
-    out << " " << result;
-  }
-  return out << " -> " << c.stores << " stores, outcome " << static_cast<int>(c.outcome)
-             << ", left " << Quoted(c.left);
+  return out << c.name << ": results " << ::testing::PrintToString(c.results) << " -> " << c.stores
+             << " stores, outcome " << static_cast<int>(c.outcome) << ", left " << Quoted(c.left);
 }
 
 using IconSizeStoreTest = IconStepTable<StoreCase>;

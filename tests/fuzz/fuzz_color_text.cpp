@@ -44,10 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // Components not reached keep their values.
   const std::array<std::int32_t, 3> before = {11, 22, 33};
-  for (int k = parsed; k < 3; ++k) {
-    if (rgb[static_cast<std::size_t>(k)] != before[static_cast<std::size_t>(k)]) {
-      std::abort();
-    }
+  if (!std::equal(rgb.begin() + parsed, rgb.end(), before.begin() + parsed)) {
+    std::abort();
   }
   if (LibraryAgreesOn(text)) {
     int library[3] = {11, 22, 33};

@@ -62,6 +62,11 @@ def compose(r, g, b):
     return ((b * 256 + g) * 256 + r) & 0xFFFFFFFF
 
 
+def scheme_run(texts):
+    """colour_run of a scheme given as REG_SZ texts, None for a missing row."""
+    return colour_run([None if t is None else (REG_SZ, t.encode("latin-1")) for t in texts])
+
+
 def colour_run(values):
     """Given the 25 rows as (type, bytes) or None, returns (reads, colours):
     the value index of every read in order, and {element: colour} applied."""

@@ -2,7 +2,7 @@
 
 import os
 
-from model import colour_run
+from model import scheme_run
 from test_icon_metrics import stored_text
 from testdata import COLOR_TEXTS
 from winetools import BANNER, COLOR_NAMES, own_calls
@@ -11,12 +11,8 @@ from winetools import BANNER, COLOR_NAMES, own_calls
 SCHEME = [text.decode("latin-1") for text, _, _ in COLOR_TEXTS[:25]]
 
 
-def as_values(texts):
-    return [None if t is None else (1, t.encode("latin-1")) for t in texts]
-
-
 def assert_scheme_applied(wine):
-    _, expected = colour_run(as_values(SCHEME))
+    _, expected = scheme_run(SCHEME)
     after = wine.sys_colors()
     # Only the low 24 bits of a system colour survive between processes.
     assert {e: after[e] & 0xFFFFFF for e in expected} == \
@@ -48,7 +44,7 @@ def test_swatches_drawn_after_a_run_show_the_colours_as_parsed(wine):
     wine.set_scheme(scheme)
     wines_own = wine.sys_colors()
     wine.run_plenvor()
-    _, expected = colour_run(as_values(scheme))
+    _, expected = scheme_run(scheme)
     with wine.sample_window() as (window, swatches):
         shot = wine.grab(window)
     wrong = {}

@@ -36,7 +36,7 @@ def test_a_hung_window_does_not_hold_the_run_and_an_interrupt_restores_the_size(
         # A logoff that another program cancelled: WM_ENDSESSION with wParam
         # FALSE, and the session goes on, so must the run.
         cancelled = wine.end_session(os.path.basename(wine.exe), 0x80000000, cancelled=True)
-        run = wine.finish_plenvor(proc, name="hung", timeout=90)
+        run = wine.finish_plenvor(proc, timeout=90)
         assert (run.status, run.stdout) == (0, BANNER)
         assert stored_text(wine.icon_size()) == b"48"
     assert printed_while_running == BANNER
@@ -103,7 +103,7 @@ def test_the_end_of_the_session_in_the_colour_step_ends_the_run_at_once(wine):
         wait_until(lambda: b"user32.SetSysColors(" in open(trace, "rb").read(), proc,
                    "the colour change was under way")
         ended = wine.end_session(os.path.basename(wine.exe), 0x80000000)
-        run = wine.finish_plenvor(proc, relay=True, name="late")
+        run = wine.finish_plenvor(proc)
     stores = [c.strings[1] for c in run.trace if c.function == "RegSetValueExA"]
     assert len(ended) == 1 and 0 <= ended[0][2] < 1000, ended
     assert run.status & 0xFF == 0x3A, f"status {run.status}"
@@ -125,7 +125,7 @@ def test_slow_windows_do_not_hold_the_size_back(wine):
                    timeout=count * delay_ms / 1000 + 10)
         zero_for = time.monotonic() - zero_seen
         end_windows()
-        run = wine.finish_plenvor(proc, name="slow")
+        run = wine.finish_plenvor(proc)
     unbounded = count * delay_ms / 1000  # the first broadcast, were it not cut short
     print(f"{count} windows taking {delay_ms / 1000:.0f} s each: \"0\" stored for "
           f"{zero_for:.1f} s, status {run.status}")

@@ -2,7 +2,7 @@
 prints, what a window receives and what the registry and the system colours
 hold afterwards."""
 
-from model import colour_run, size_after_run
+from model import scheme_run, size_after_run
 from testdata import COLOR_TEXTS, ICON_SIZES
 from winetools import BANNER, COLOR_NAMES, COLORS, KEY_MISSING, REG_SZ, WINDOW_METRICS
 
@@ -39,7 +39,7 @@ def expected_sequence(key, icon_text, scheme):
         ("SystemParametersInfoA", (0x14, 0, 0, 2)),
         ("RegOpenKeyExA", (0x80000001, COLORS, 0, 0x20019, ptr)),
     ]
-    reads, _ = colour_run([(REG_SZ, t.encode()) for t in scheme])
+    reads, _ = scheme_run(scheme)
     calls += [("RegQueryValueExA", (key, COLOR_NAMES[i], 0, ptr, ptr, ptr)) for i in reads]
     calls += [("SetSysColors", (25, ptr, ptr)), ("RegCloseKey", (key,))]
     return calls
@@ -118,7 +118,7 @@ def test_system_colours_after_a_run_match_the_parse(wine):
     after = wine.sys_colors()
     # One change, of the 23 rows read; the other two keep their colours.
     assert [c.arg(0) for c in run.trace if c.function == "SetSysColors"] == [23]
-    _, colours = colour_run([None if t is None else (REG_SZ, t.encode()) for t in scheme])
+    _, colours = scheme_run(scheme)
     for element in range(25):
         expected = colours.get(element, before[element]) & 0xFFFFFF
         assert after[element] & 0xFFFFFF == expected, f"{COLOR_NAMES[element]}: {scheme}"

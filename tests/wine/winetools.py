@@ -179,20 +179,20 @@ class Wine:
                 open(self.path(name + ".stderr"), "wb") as e:
             proc = subprocess.Popen(["wine", exe or self.exe, *args], env=env, stdout=o,
                                     stderr=e, stdin=subprocess.DEVNULL)
-        proc.started = time.monotonic()
+        proc.started, proc.relay, proc.name = time.monotonic(), relay, name
         return proc
 
-    def finish_plenvor(self, proc, relay=False, name="run", timeout=120):
+    def finish_plenvor(self, proc, timeout=120):
         status = proc.wait(timeout=timeout)
         seconds = time.monotonic() - proc.started
-        with open(self.path(name + ".stdout"), "rb") as o:
+        with open(self.path(proc.name + ".stdout"), "rb") as o:
             stdout = o.read()
-        trace_file = self.path(name + ".stderr") if relay else None
-        return Run(status, stdout, relay and own_calls(trace_file, self.exe), seconds, trace_file)
+        trace_file = self.path(proc.name + ".stderr") if proc.relay else None
+        return Run(status, stdout, proc.relay and own_calls(trace_file, self.exe), seconds,
+                   trace_file)
 
     def run_plenvor(self, args=(), relay=False, timeout=120, exe=None):
-        return self.finish_plenvor(self.start_plenvor(args, relay, exe=exe), relay,
-                                   timeout=timeout)
+        return self.finish_plenvor(self.start_plenvor(args, relay, exe=exe), timeout)
 
     def reg(self, *commands):
         """Runs helper registry commands (tuples of fields); one answer each."""
