@@ -83,7 +83,7 @@ class FakeTest : public ::testing::Test {
   }
   void PutColor(int element, const std::string& bytes, std::uint32_t type = ms::REG_SZ) {
     fake.Put(ms::HKEY_CURRENT_USER, ColorsPath(),
-             test_data::ColorNames().at(static_cast<std::size_t>(element)), bytes, type);
+             test_data::kColorNames.at(static_cast<std::size_t>(element)), bytes, type);
   }
   void PutScheme(const std::string& text) {
     for (int element = 0; element < 25; ++element) {

@@ -18,7 +18,7 @@ std::string Described(const test_data::IconSizeCase& c) {
 }
 
 TEST(ConvertSizeText, ConvertsAsDecimalWithWrapping) {
-  for (const auto& c : test_data::IconSizes()) {
+  for (const auto& c : test_data::kIconSizes) {
     EXPECT_EQ(ConvertSizeText(c.bytes.c_str()), c.number) << Described(c);
   }
 }
@@ -30,7 +30,7 @@ class RefreshIconMetricsTest : public FakeTest {
 };
 
 TEST_F(RefreshIconMetricsTest, StoresBackTheValidatedTextWithoutANul) {
-  for (const auto& c : test_data::IconSizes()) {
+  for (const auto& c : test_data::kIconSizes) {
     fake.calls.clear();
     PutIconSize(c.bytes, c.type);
     EXPECT_EQ(Run(), StepOutcome::kCompleted) << Described(c);

@@ -31,7 +31,7 @@ TEST_F(RunRefreshTest, BannerComesFirstAndIsTheOnlyOutputWhenBothKeysExist) {
   PutBothKeys();
   EXPECT_EQ(Run(), 0);
   std::vector<Call> banner;
-  for (const std::string& line : test_data::BannerLines()) {
+  for (const std::string& line : test_data::kBannerLines) {
     banner.emplace_back(call::Emit{line});
   }
   ASSERT_EQ(fake.Only<call::Emit>(), banner);

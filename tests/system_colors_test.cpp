@@ -18,7 +18,7 @@ namespace {
 using namespace std::string_literals;
 
 TEST(ParseColorText, ParsesLikePercentIAndComposes) {
-  for (const auto& c : test_data::ColorTexts()) {
+  for (const auto& c : test_data::kColorTexts) {
     std::array<std::int32_t, 3> rgb = {1, 2, 3};
     EXPECT_EQ(ParseColorText(c.text.c_str(), rgb), c.parsed) << Quoted(c.text);
     EXPECT_EQ(ComposeColor(rgb[0], rgb[1], rgb[2]), c.color) << Quoted(c.text);
@@ -26,7 +26,7 @@ TEST(ParseColorText, ParsesLikePercentIAndComposes) {
 }
 
 const std::string& NameOf(int element) {
-  return test_data::ColorNames().at(static_cast<std::size_t>(element));
+  return test_data::kColorNames.at(static_cast<std::size_t>(element));
 }
 
 // One SetSysColors of every element but those left out, waited for at most 10 s.
@@ -47,7 +47,7 @@ class ReloadSystemColorsTest : public FakeTest {
  protected:
   StepOutcome Run() { return ReloadSystemColors(fake, buffer); }
   Reads Rooms() const {
-    const std::vector<std::string>& names = test_data::ColorNames();
+    const std::vector<std::string>& names = test_data::kColorNames;
     Reads rooms;
     for (const call::QueryValue& read : fake.CallsOf<call::QueryValue>()) {
       rooms.emplace_back(std::find(names.begin(), names.end(), read.name) - names.begin(),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,24 +16,23 @@ struct IconSizeCase {
   std::int32_t number;  // what the bytes up to their first NUL convert to
   std::string stored;   // what a run stores back
 };
-const std::vector<IconSizeCase>& IconSizes();
 
 struct ColorTextCase {
   std::string text;
   std::uint32_t color;  // composed after a row of "1 2 3"
   int parsed;
 };
-const std::vector<ColorTextCase>& ColorTexts();
 
-// The 25 value names of a colour scheme, by display element.
-const std::vector<std::string>& ColorNames();
+// kIconSizes and kColorTexts; kColorNames, the 25 value names of a colour
+// scheme by display element; kBannerLines, the banner's lines, each with its
+// "\n", for the version the build gives; and kFacts, from facts.tsv:
+// "window_metrics", "icon_size", "colors", "lock", and the size rule's numbers
+// "min_size", "max_size", "fallback_size", "room".
+#include "test_data.inc"  // made from tests/data at build time
 
-// The banner's lines, each with its "\n", for the version the build gives.
-const std::vector<std::string>& BannerLines();
-
-// A fact from facts.tsv: "window_metrics", "icon_size", "colors", "lock", and the
-// size rule's numbers "min_size", "max_size", "fallback_size", "room".
-const std::string& Fact(const std::string& key);
-std::uint32_t FactNumber(const std::string& key);
+inline const std::string& Fact(const std::string& key) { return kFacts.at(key); }
+inline std::uint32_t FactNumber(const std::string& key) {
+  return static_cast<std::uint32_t>(std::stoul(Fact(key)));
+}
 
 }  // namespace plenvor::test_data

@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fake.open_status[colors] = colors_open;
   }
   FillValue(in, fake, ms::HKEY_USERS, window_metrics, icon_size);
-  for (const std::string& name : test_data::ColorNames()) {
+  for (const std::string& name : test_data::kColorNames) {
     FillValue(in, fake, ms::HKEY_CURRENT_USER, colors, name);
   }
   fake.set_status = in.ConsumeBool() ? 0 : in.ConsumeIntegral<std::int32_t>();

@@ -55,7 +55,7 @@ def write_cpp(path, version):
         return 'std::string("' + "".join(f"\\x{c:02x}" for c in data) + f'", {len(data)})'
 
     def table(name, rows):
-        return f"const {name} = {{\n" + "".join(f"    {{{row}}},\n" for row in rows) + "};\n"
+        return f"inline const {name} = {{\n" + "".join(f"    {{{row}}},\n" for row in rows) + "};\n"
     with open(path, "w") as f:
         f.write("// Made by tests/wine/testdata.py from tests/data: edit those, not this.\n")
         f.write(table("std::vector<IconSizeCase> kIconSizes", (
