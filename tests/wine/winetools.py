@@ -271,7 +271,7 @@ class Wine:
         """A top-level window in its own process; yields a function that
         returns the lines it logged so far."""
         log = self.path("listener.log")
-        with self._window("listen", log):
+        with self._window("listen", log, words=(WINDOW_METRICS, ICON_SIZE)):
             def lines():
                 with open(log) as f:
                     return f.read().splitlines()

@@ -161,6 +161,8 @@ void Touch(const char* path) {
 }
 
 FILE* listen_log = nullptr;
+const char* watched_path = nullptr;  // under HKEY_USERS
+const char* watched_name = nullptr;
 const char* stop_file = nullptr;
 
 // What the helper's answering windows share: a timer that ends them once the
@@ -193,10 +195,8 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wparam, LPARAM l
   switch (message) {
     case WM_SETTINGCHANGE: {
       // What a desktop would re-read as the message arrives.
-      const std::string size = GetValue(
-          HKEY_USERS, ".Default\\Control Panel\\desktop\\WindowMetrics", "Shell Icon Size");
       std::fprintf(listen_log, "settingchange %lx %s\n", static_cast<unsigned long>(wparam),
-                   size.c_str());
+                   GetValue(HKEY_USERS, watched_path, watched_name).c_str());
       std::fflush(listen_log);
       return 0;
     }
@@ -221,7 +221,10 @@ HWND MakeWindow(const char* name, WNDPROC proc, bool visible = false) {
                          100, nullptr, nullptr, window_class.hInstance, nullptr);
 }
 
-int Listen(const char* log_path, const char* ready, const char* stop) {
+int Listen(const char* path, const char* name, const char* log_path, const char* ready,
+           const char* stop) {
+  watched_path = path;
+  watched_name = name;
   listen_log = std::fopen(log_path, "w");
   if (listen_log == nullptr) return 2;
   stop_file = stop;
@@ -231,14 +234,18 @@ int Listen(const char* log_path, const char* ready, const char* stop) {
   return 0;
 }
 
+int WaitForStop(const char* ready, const char* stop) {
+  Touch(ready);
+  while (!FileExists(stop)) Sleep(50);
+  return 0;
+}
+
 int Hang(const char* ready, const char* stop, bool visible) {
   HWND window = MakeWindow("PlenvorHung", DefWindowProcA, visible);
   // Drain what showing the window queued, then never read a message again.
   MSG msg;
   while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-  Touch(ready);
-  while (!FileExists(stop)) Sleep(50);  // never reads its messages
-  return 0;
+  return WaitForStop(ready, stop);
 }
 
 DWORD slow_ms = 0;
@@ -259,12 +266,7 @@ int Slow(const char* ms, const char* ready, const char* stop) {
 }
 
 int HoldEvent(const char* name, const char* ready, const char* stop) {
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name);
-  if (event == nullptr) return 2;
-  Touch(ready);
-  while (!FileExists(stop)) Sleep(50);
-  CloseHandle(event);
-  return 0;
+  return CreateEventA(nullptr, TRUE, FALSE, name) == nullptr ? 2 : WaitForStop(ready, stop);
 }
 
 struct Session {
@@ -427,7 +429,8 @@ int Sample(const char* names, const char* layout, const char* ready, const char*
 
 }  // namespace
 
-// listen LOG: logs the broadcasts; hang: a hidden window that never answers,
+// listen PATH NAME LOG: logs the broadcasts, each with the value NAME under
+// HKEY_USERS\PATH as it is then; hang: a hidden window that never answers,
 // hang-visible a visible one; sample: a window drawn in the system colours,
 // with a swatch of each, labelled with the names in file NAMES, and their
 // screen places in LAYOUT; slow MS: a hidden window that takes MS over each
@@ -437,7 +440,7 @@ int Sample(const char* names, const char* layout, const char* ready, const char*
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "reg") return RegistryCommands();
-  if (mode == "listen" && argc == 5) return Listen(argv[2], argv[3], argv[4]);
+  if (mode == "listen" && argc == 7) return Listen(argv[2], argv[3], argv[4], argv[5], argv[6]);
   if (mode == "hang" && argc == 4) return Hang(argv[2], argv[3], false);
   if (mode == "hang-visible" && argc == 4) return Hang(argv[2], argv[3], true);
   if (mode == "sample" && argc == 6) return Sample(argv[2], argv[3], argv[4], argv[5]);
@@ -445,9 +448,10 @@ int main(int argc, char** argv) {
   if (mode == "hold-event" && argc == 5) return HoldEvent(argv[2], argv[3], argv[4]);
   if (mode == "endsession" && (argc == 4 || (argc == 5 && std::strcmp(argv[4], "cancel") == 0)))
     return EndSession(argv[2], argv[3], argc == 5);
-  std::fprintf(stderr,
-               "usage: plenvor_helper reg | listen LOG READY STOP | hang[-visible] READY STOP"
-               " | sample NAMES LAYOUT READY STOP | slow MS READY STOP | hold-event NAME READY STOP"
-               " | endsession EXE LPARAM [cancel]\n");
+  std::fprintf(
+      stderr,
+      "usage: plenvor_helper reg | listen PATH NAME LOG READY STOP | hang[-visible] READY STOP"
+      " | sample NAMES LAYOUT READY STOP | slow MS READY STOP | hold-event NAME READY STOP"
+      " | endsession EXE LPARAM [cancel]\n");
   return 2;
 }
