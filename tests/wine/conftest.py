@@ -20,7 +20,8 @@ def wine():
 
 
 # A plain desktop that every test starts from; a test changes only what it
-# needs on top of it.
+# needs on top of it. The size is one a run keeps, and not the one it falls
+# back to.
 PLAIN_SCHEME = ["128 128 128"] * 25
 
 
@@ -29,4 +30,4 @@ def plain_desktop(request):
     if "wine" not in request.fixturenames:
         return
     session = request.getfixturevalue("wine")
-    session.apply(session.icon_size_commands(b"32") + session.scheme_commands(PLAIN_SCHEME))
+    session.apply(session.icon_size_commands(b"48") + session.scheme_commands(PLAIN_SCHEME))

@@ -21,7 +21,6 @@ def assert_scheme_applied(wine):
 
 def test_a_visible_window_that_never_answers_does_not_hold_the_run(wine):
     # It holds the colour change for good; the run gives up on it and says so.
-    wine.set_icon_size(b"48")
     wine.set_scheme(SCHEME)
     with wine.hung_window(visible=True):
         run = wine.run_plenvor(relay=True, timeout=90)

@@ -24,7 +24,6 @@ def wait_for_zero(wine, proc):
 
 
 def test_a_hung_window_does_not_hold_the_run_and_an_interrupt_restores_the_size(wine):
-    wine.set_icon_size(b"48")
     out = wine.path("hung.stdout")
     with wine.hung_window():
         proc = wine.start_plenvor(name="hung")
@@ -80,7 +79,6 @@ def test_runs_started_together_keep_the_stored_size(wine):
 # documentation). ENDSESSION_LOGOFF is 0x80000000; a shutdown passes 0.
 @pytest.mark.parametrize("lparam", [0x80000000, 0], ids=["logoff", "shutdown"])
 def test_logoff_or_shutdown_while_zero_is_stored_restores_the_size(wine, lparam):
-    wine.set_icon_size(b"48")
     with wine.hung_window():
         proc = wine.start_plenvor(name="endsession")
         wait_for_zero(wine, proc)
@@ -96,7 +94,6 @@ def test_logoff_or_shutdown_while_zero_is_stored_restores_the_size(wine, lparam)
 def test_the_end_of_the_session_in_the_colour_step_ends_the_run_at_once(wine):
     # WM_ENDSESSION's documentation: the application can be ended any time
     # after it returns. Here the size is already back: the end stores nothing.
-    wine.set_icon_size(b"48")
     with wine.hung_window(visible=True):  # it holds the colour change
         proc = wine.start_plenvor(name="late", relay=True)
         trace = wine.path("late.stderr")
@@ -116,7 +113,6 @@ def test_slow_windows_do_not_hold_the_size_back(wine):
     # use the full time-out, one after another. The size must be back when the
     # first broadcast's bound runs out, long before the windows are through.
     count, delay_ms = 4, 6000
-    wine.set_icon_size(b"48")
     with wine.slow_windows(count, delay_ms) as end_windows:
         proc = wine.start_plenvor(name="slow")
         wait_for_zero(wine, proc)
@@ -147,7 +143,6 @@ def test_an_object_holding_the_lock_name_leaves_the_size_alone(wine):
 
 
 def test_a_run_waiting_for_the_lock_gets_it_once_the_icon_step_is_done(wine):
-    wine.set_icon_size(b"48")
     # A visible window that stops answering holds the broadcast made with "0"
     # stored, then the colour change.
     with wine.hung_window(visible=True):
@@ -179,11 +174,9 @@ def test_interrupts_at_many_moments_never_leave_zero(wine):
     # A window that takes a while over each broadcast stretches the icon
     # step, so that the interrupts land all over it.
     with wine.slow_windows(1, 400):
-        wine.set_icon_size(b"48")
         plain = wine.run_plenvor()
         statuses = []
         for i in range(16):
-            wine.set_icon_size(b"48")
             proc = wine.start_plenvor(name=f"moment{i}")
             time.sleep(plain.seconds * i / 24)
             proc.send_signal(signal.SIGINT)

@@ -63,7 +63,6 @@ def test_every_call_of_a_run_with_its_arguments(wine):
 
 def test_arguments_change_nothing(wine):
     plain = wine.run_plenvor(relay=True)
-    wine.set_icon_size(b"32")
     with_args = wine.run_plenvor(["/?", "--help", "foo", "bar baz", "*"], relay=True)
     assert with_args.stdout == plain.stdout == BANNER
     assert with_args.status == plain.status == 0

@@ -7,7 +7,6 @@ from winetools import BANNER
 
 
 def test_a_run_prints_the_banner_restores_the_size_and_applies_the_colours(wine):
-    wine.set_icon_size(b"48")
     wine.set_scheme(SCHEME)
     run = wine.run_plenvor()
     assert (run.stdout, run.status) == (BANNER, 0)
