@@ -3,7 +3,6 @@
 import os
 
 from model import scheme_run
-from test_icon_metrics import stored_text
 from testdata import COLOR_TEXTS
 from winetools import BANNER, COLOR_NAMES, own_calls
 
@@ -32,7 +31,7 @@ def test_a_visible_window_that_never_answers_does_not_hold_the_run(wine):
     last = own_calls(run.trace_file, wine.exe, dlls=("KERNEL32", "kernel32"))[-1]
     assert (last.function, last.arg(0), last.arg(1)) == ("TerminateProcess", 0xFFFFFFFF, 3)
     assert_scheme_applied(wine)
-    assert stored_text(wine.icon_size()) == b"48"
+    assert wine.icon_text() == b"48"
 
 
 def test_swatches_drawn_after_a_run_show_the_colours_as_parsed(wine):

@@ -10,17 +10,9 @@ import pytest
 from winetools import BANNER, ICON_SIZE_LOCK, REG_SZ, wait_until
 
 
-def stored_text(raw):
-    """Wine's RegSetValueExA keeps the NUL that follows the bytes it is given
-    (as Windows does), so a stored text may end with one."""
-    assert raw is not None and raw[0] == REG_SZ, raw
-    data = raw[1]
-    return data[:-1] if data.endswith(b"\0") else data
-
-
 def wait_for_zero(wine, proc):
     """Until the run has stored its temporary "0"."""
-    wait_until(lambda: stored_text(wine.icon_size()) == b"0", proc, '"0" was stored')
+    wait_until(lambda: wine.icon_text() == b"0", proc, '"0" was stored')
 
 
 def test_a_hung_window_does_not_hold_the_run_and_an_interrupt_restores_the_size(wine):
@@ -37,7 +29,7 @@ def test_a_hung_window_does_not_hold_the_run_and_an_interrupt_restores_the_size(
         cancelled = wine.end_session(os.path.basename(wine.exe), 0x80000000, cancelled=True)
         run = wine.finish_plenvor(proc, timeout=90)
         assert (run.status, run.stdout) == (0, BANNER)
-        assert stored_text(wine.icon_size()) == b"48"
+        assert wine.icon_text() == b"48"
     assert printed_while_running == BANNER
     assert len(cancelled) == 1 and cancelled[0][0] >= 1, cancelled
     # A fresh window: one already seen as hung no longer holds a broadcast.
@@ -51,7 +43,7 @@ def test_a_hung_window_does_not_hold_the_run_and_an_interrupt_restores_the_size(
         after_signal = time.monotonic() - interrupted
     print(f"run with a hung window took {run.seconds:.1f} s; "
           f"an interrupted one ended {after_signal:.1f} s after Ctrl-C")
-    left = stored_text(wine.icon_size())
+    left = wine.icon_text()
     # STATUS_CONTROL_C_EXIT, of which Wine passes on the low byte; now and
     # then Wine's server ends a process that is slow to go with SIGKILL.
     assert status & 0xFF == 0x3A or status == -signal.SIGKILL, f"status {status}"
@@ -69,7 +61,7 @@ def test_runs_started_together_keep_the_stored_size(wine):
         statuses = [p.wait(timeout=120) for p in procs]
         slowest = max(slowest, time.monotonic() - start)
         assert statuses == [0] * 4, f"trial {trial}"
-        assert stored_text(wine.icon_size()) == b"48", f"trial {trial}"
+        assert wine.icon_text() == b"48", f"trial {trial}"
     print(f"slowest trial of 4 runs started together: {slowest:.1f} s")
 
 
@@ -84,7 +76,7 @@ def test_logoff_or_shutdown_while_zero_is_stored_restores_the_size(wine, lparam)
         wait_for_zero(wine, proc)
         ended = wine.end_session(os.path.basename(wine.exe), lparam)
         status = proc.wait(timeout=60)
-    assert stored_text(wine.icon_size()) == b"48"
+    assert wine.icon_text() == b"48"
     # One process, whose every window let the session end, and which ended
     # itself with STATUS_CONTROL_C_EXIT, not with the 0 it would be ended with.
     assert len(ended) == 1 and ended[0][0] >= 1 and ended[0][1] == ended[0][0], ended
@@ -105,7 +97,7 @@ def test_the_end_of_the_session_in_the_colour_step_ends_the_run_at_once(wine):
     assert len(ended) == 1 and 0 <= ended[0][2] < 1000, ended
     assert run.status & 0xFF == 0x3A, f"status {run.status}"
     assert stores == ["Shell Icon Size"] * 2  # the run's own two
-    assert stored_text(wine.icon_size()) == b"48"
+    assert wine.icon_text() == b"48"
 
 
 def test_slow_windows_do_not_hold_the_size_back(wine):
@@ -117,7 +109,7 @@ def test_slow_windows_do_not_hold_the_size_back(wine):
         proc = wine.start_plenvor(name="slow")
         wait_for_zero(wine, proc)
         zero_seen = time.monotonic()
-        wait_until(lambda: stored_text(wine.icon_size()) == b"48", proc, "the size was back",
+        wait_until(lambda: wine.icon_text() == b"48", proc, "the size was back",
                    timeout=count * delay_ms / 1000 + 10)
         zero_for = time.monotonic() - zero_seen
         end_windows()
@@ -126,7 +118,7 @@ def test_slow_windows_do_not_hold_the_size_back(wine):
     print(f"{count} windows taking {delay_ms / 1000:.0f} s each: \"0\" stored for "
           f"{zero_for:.1f} s, status {run.status}")
     assert (run.status, run.stdout) == (3, BANNER)
-    assert stored_text(wine.icon_size()) == b"48"
+    assert wine.icon_text() == b"48"
     assert zero_for < 0.75 * unbounded
 
 
@@ -167,7 +159,7 @@ def test_a_run_waiting_for_the_lock_gets_it_once_the_icon_step_is_done(wine):
     # hung window holds the colour change. Windows' default handler ends the
     # process with STATUS_CONTROL_C_EXIT; Wine 8's was seen to end it with 0.
     assert status in (0, -signal.SIGKILL) or status & 0xFF == 0x3A, f"status {status}"
-    assert stored_text(wine.icon_size()) == b"48"
+    assert wine.icon_text() == b"48"
 
 
 def test_interrupts_at_many_moments_never_leave_zero(wine):
@@ -181,7 +173,7 @@ def test_interrupts_at_many_moments_never_leave_zero(wine):
             time.sleep(plain.seconds * i / 24)
             proc.send_signal(signal.SIGINT)
             statuses.append(proc.wait(timeout=60))
-            assert stored_text(wine.icon_size()) == b"48", f"interrupt {i}, status {statuses[-1]}"
+            assert wine.icon_text() == b"48", f"interrupt {i}, status {statuses[-1]}"
     print(f"a plain run took {plain.seconds:.2f} s; statuses {statuses}")
     # Many land in the run, and end it as an interrupt does.
     assert len([s for s in statuses if s & 0xFF == 0x3A]) >= len(statuses) // 4, statuses

@@ -2,7 +2,6 @@
 colours it applies. The second compiler's build is checked with it too."""
 
 from test_colors import SCHEME, assert_scheme_applied
-from test_icon_metrics import stored_text
 from winetools import BANNER
 
 
@@ -10,6 +9,6 @@ def test_a_run_prints_the_banner_restores_the_size_and_applies_the_colours(wine)
     wine.set_scheme(SCHEME)
     run = wine.run_plenvor()
     assert (run.stdout, run.status) == (BANNER, 0)
-    assert stored_text(wine.icon_size()) == b"48"
+    assert wine.icon_text() == b"48"
     assert_scheme_applied(wine)
 

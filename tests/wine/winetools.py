@@ -233,6 +233,13 @@ class Wine:
     def icon_size(self):
         return self.get_raw("HKU", WINDOW_METRICS, ICON_SIZE)
 
+    def icon_text(self):
+        """The stored size as REG_SZ text. Wine's RegSetValueExA keeps the NUL
+        that follows the bytes it is given (as Windows does): one may end it."""
+        raw = self.icon_size()
+        assert raw is not None and raw[0] == REG_SZ, raw
+        return raw[1][:-1] if raw[1].endswith(b"\0") else raw[1]
+
     def set_scheme(self, texts):
         """A fresh colours key; texts[i] is row i's REG_SZ text, None leaves it out."""
         self.apply(self.scheme_commands(texts))
