@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,20 +44,15 @@ std::int32_t OpenResult(FuzzedDataProvider& in) {
 void FillValue(FuzzedDataProvider& in, FakePlatform& fake, RegKey root, const std::string& path,
                const std::string& name) {
   if (in.ConsumeBool()) {
-    FakePlatform::Value value;
-    value.type = in.ConsumeBool() ? ms::REG_SZ : in.ConsumeIntegral<std::uint32_t>();
-    const std::string bytes = in.ConsumeRandomLengthString(100);
-    value.data.assign(bytes.begin(), bytes.end());
-    fake.registry[{root, path}][name] = value;
+    const std::uint32_t type = in.ConsumeBool() ? ms::REG_SZ : in.ConsumeIntegral<std::uint32_t>();
+    fake.Put(root, path, name, in.ConsumeRandomLengthString(100), type);
   }
   if (in.ConsumeIntegralInRange(0, 7) == 0) {
-    FakePlatform::QueryFault fault;
-    fault.status = in.ConsumeBool() ? ms::ERROR_MORE_DATA : in.ConsumeIntegral<std::int32_t>();
-    if (in.ConsumeBool()) {
-      fault.count = in.ConsumeIntegral<std::uint32_t>();
-    }
-    fault.times = in.ConsumeIntegralInRange(1, 3);
-    fake.query_faults[name] = fault;
+    // A braced list is read in order: status, count, times.
+    fake.query_faults[name] = {
+        in.ConsumeBool() ? ms::ERROR_MORE_DATA : in.ConsumeIntegral<std::int32_t>(),
+        in.ConsumeBool() ? std::optional(in.ConsumeIntegral<std::uint32_t>()) : std::nullopt,
+        in.ConsumeIntegralInRange(1, 3)};
   }
 }
 
