@@ -22,22 +22,16 @@ inline constexpr const char* kCallNames[] = {
 // clang-format on
 static_assert(std::size(kCallNames) == std::variant_size_v<Call::Any>);
 
-// For GoogleTest's messages: the call's name and its fields as GoogleTest
-// prints them.
+// For GoogleTest's messages: the call's name, then its fields as GoogleTest
+// prints a tuple of their values.
 inline std::ostream& operator<<(std::ostream& out, const Call& recorded) {
-  out << kCallNames[recorded.what.index()] << "(";
-  std::visit(
-      [&out](const auto& one) {
-        std::apply(
-            [&out](const auto&... fields) {
-              const char* separator = "";
-              ((out << separator << ::testing::PrintToString(fields), separator = ", "), ...);
-              (void)separator;  // unread for a call without arguments
-            },
-            call::Fields(one));
-      },
-      recorded.what);
-  return out << ")";
+  const auto values = [](const auto&... fields) { return std::make_tuple(fields...); };
+  return out << kCallNames[recorded.what.index()]
+             << std::visit(
+                    [&values](const auto& one) {
+                      return ::testing::PrintToString(std::apply(values, call::Fields(one)));
+                    },
+                    recorded.what);
 }
 
 // A text as GoogleTest quotes it.

@@ -31,6 +31,7 @@ TEST_F(RunRefreshTest, BannerComesFirstAndIsTheOnlyOutputWhenBothKeysExist) {
   PutBothKeys();
   EXPECT_EQ(Run(), 0);
   std::vector<Call> banner;
+  banner.reserve(test_data::kBannerLines.size());
   for (const std::string& line : test_data::kBannerLines) {
     banner.emplace_back(call::Emit{line});
   }
