@@ -209,16 +209,20 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wparam, LPARAM l
   }
 }
 
-HWND MakeWindow(const char* name, WNDPROC proc, bool visible = false) {
+// Hidden unless asked: a visible window that stops answering blocks the
+// colour change.
+HWND MakeWindow(const char* name, WNDPROC proc, bool visible = false, const char* title = nullptr,
+                HMENU menu = nullptr, RECT place = {0, 0, 100, 100}) {
   WNDCLASSA window_class = {};
   window_class.lpfnWndProc = proc;
   window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   window_class.lpszClassName = name;
   RegisterClassA(&window_class);
-  // Hidden unless asked: a visible window that stops answering blocks the
-  // colour change.
-  return CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), 0, 0, 100,
-                         100, nullptr, nullptr, window_class.hInstance, nullptr);
+  return CreateWindowExA(0, name, title ? title : name,
+                         WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), place.left, place.top,
+                         place.right - place.left, place.bottom - place.top, nullptr, menu,
+                         window_class.hInstance, nullptr);
 }
 
 int Listen(const char* path, const char* name, const char* log_path, const char* ready,
@@ -393,28 +397,22 @@ int Sample(const char* names, const char* layout, const char* ready, const char*
   }
   if (element_names.size() != 25) return 2;
   stop_file = stop;
-  WNDCLASSA window_class = {};
-  window_class.lpfnWndProc = SampleProc;
-  window_class.hInstance = GetModuleHandleA(nullptr);
-  window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  window_class.lpszClassName = "PlenvorSample";
-  RegisterClassA(&window_class);
   HMENU menu = CreateMenu();
   AppendMenuA(menu, MF_STRING, 1, "&File");
   AppendMenuA(menu, MF_STRING, 2, "&Edit");
   AppendMenuA(menu, MF_STRING, 3, "&View");
   AppendMenuA(menu, MF_STRING | MF_GRAYED, 4, "&Help");
-  HWND window =
-      CreateWindowExA(0, "PlenvorSample", "Plenvor sample window", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                      16, 16, 860, 400, nullptr, menu, window_class.hInstance, nullptr);
+  HWND window = MakeWindow("PlenvorSample", SampleProc, true, "Plenvor sample window", menu,
+                           {16, 16, 876, 416});
+  HINSTANCE instance = GetModuleHandleA(nullptr);
   CreateWindowExA(0, "BUTTON", "Push button", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 8, 8, 120, 28,
-                  window, nullptr, window_class.hInstance, nullptr);
+                  window, nullptr, instance, nullptr);
   CreateWindowExA(0, "SCROLLBAR", "", WS_CHILD | WS_VISIBLE | SBS_HORZ, 8, 48, 250, 18, window,
-                  nullptr, window_class.hInstance, nullptr);
+                  nullptr, instance, nullptr);
   CreateWindowExA(0, "EDIT", "Edit control", WS_CHILD | WS_VISIBLE | WS_BORDER, 8, 76, 250, 24,
-                  window, nullptr, window_class.hInstance, nullptr);
+                  window, nullptr, instance, nullptr);
   HWND list = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL,
-                              280, 8, 240, 96, window, nullptr, window_class.hInstance, nullptr);
+                              280, 8, 240, 96, window, nullptr, instance, nullptr);
   for (const char* line : {"A line", "The selected line", "Another line", "One more line",
                            "And the last line", "Below the fold"}) {
     SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
