@@ -2,7 +2,7 @@ import os
 
 import pytest
 
-from winetools import BUILD, Wine
+from winetools import BUILD, PLAIN_SCHEME, Wine
 
 
 @pytest.fixture(scope="session")
@@ -22,9 +22,6 @@ def wine():
 # A plain desktop that every test starts from; a test changes only what it
 # needs on top of it. The size is one a run keeps, and not the one it falls
 # back to.
-PLAIN_SCHEME = ["128 128 128"] * 25
-
-
 @pytest.fixture(autouse=True)
 def plain_desktop(request):
     if "wine" not in request.fixturenames:

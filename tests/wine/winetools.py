@@ -33,6 +33,7 @@ def build_version(build=BUILD):
 
 BANNER = banner(build_version()) if os.path.exists(os.path.join(BUILD, "CMakeCache.txt")) else None
 KEY_MISSING = b" Key doesn't exist \r\n"
+PLAIN_SCHEME = ["128 128 128"] * 25  # every test's, unless it stores its own
 
 
 def windows_path(path):
@@ -141,12 +142,8 @@ class Wine:
         with os.fdopen(read) as f:
             display = f.readline().strip()
         assert display, "Xvfb did not start"
-        self.env.update({
-            "DISPLAY": ":" + display,
-            "WINEPREFIX": os.path.join(self.dir, "prefix"),
-            "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
-        })
+        self.env.update(DISPLAY=":" + display, WINEPREFIX=os.path.join(self.dir, "prefix"),
+                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         os.makedirs(self.env["WINEPREFIX"])
         # A persistent server keeps every later process start fast.
         subprocess.run(["wineserver", "-p"], env=self.env, check=True)
@@ -197,10 +194,8 @@ class Wine:
     def reg(self, *commands):
         """Runs helper registry commands (tuples of fields); one answer each."""
         lines = "".join("\t".join(str(f) for f in c) + "\n" for c in commands)
-        err = self.path("helper-stderr")
-        with open(err, "wb") as e:
-            done = subprocess.run(["wine", self.helper, "reg"], env=self.env, input=lines.encode(),
-                                  stdout=subprocess.PIPE, stderr=e, timeout=60, check=True)
+        done = subprocess.run(["wine", self.helper, "reg"], env=self.env, input=lines.encode(),
+                              capture_output=True, timeout=60, check=True)
         answers = done.stdout.decode().replace("\r\n", "\n").splitlines()
         assert len(answers) == len(commands), answers
         return answers
@@ -342,13 +337,13 @@ class Wine:
         return [tuple(int(f) for f in line.split()[1::2])
                 for line in done.stdout.decode().splitlines()]
 
-    def start_taking_lock(self, wait_ms, name=ICON_SIZE_LOCK):
+    def start_taking_lock(self, wait_ms):
         """Starts taking the lock as another run would, waiting up to wait_ms.
         Returns the helper's process; take_lock_result reads what it got."""
         proc = subprocess.Popen(["wine", self.helper, "reg"], env=self.env,
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL)
-        proc.stdin.write(f"lock\t{name}\t{wait_ms}\n".encode())
+        proc.stdin.write(f"lock\t{ICON_SIZE_LOCK}\t{wait_ms}\n".encode())
         proc.stdin.close()
         return proc
 
