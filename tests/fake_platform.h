@@ -219,9 +219,8 @@ class FakePlatform : public PlatformOps {
       violations.push_back(what + ": data is not the run's buffer");
     }
     std::int32_t status = 0;
-    const auto handle = handles_.find(key);
     auto fault = query_faults.find(name);
-    if (handle == handles_.end() || open_keys.count(key) == 0) {
+    if (open_keys.count(key) == 0) {
       violations.push_back(what + ": key not open");
       status = ms::ERROR_INVALID_HANDLE;
     } else if (fault != query_faults.end() && fault->second.times > 0 &&
@@ -232,7 +231,7 @@ class FakePlatform : public PlatformOps {
         *count = *fault->second.count;
       }
     } else {
-      const Values& values = registry[handle->second];
+      const Values& values = registry[handles_.at(key)];
       const auto value = values.find(name);
       if (value == values.end()) {
         status = ms::ERROR_FILE_NOT_FOUND;
@@ -261,8 +260,7 @@ class FakePlatform : public PlatformOps {
                         std::uint32_t count) override {
     calls.emplace_back(
         call::SetValue{name, type, std::string(reinterpret_cast<const char*>(data), count)});
-    const auto handle = handles_.find(key);
-    if (handle == handles_.end() || open_keys.count(key) == 0) {
+    if (open_keys.count(key) == 0) {
       violations.push_back(std::string("SetValue ") + name + ": key not open");
       return ms::ERROR_INVALID_HANDLE;
     }
@@ -272,7 +270,7 @@ class FakePlatform : public PlatformOps {
       set_results.pop_front();
     }
     if (status == 0) {
-      registry[handle->second][name] = Value{type, {data, data + count}};
+      registry[handles_.at(key)][name] = Value{type, {data, data + count}};
     }
     return status;
   }

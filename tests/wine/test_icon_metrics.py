@@ -1,6 +1,5 @@
 """The icon-metrics step on the real registry and real window messages."""
 
-import os
 import re
 import signal
 import time
@@ -26,7 +25,7 @@ def test_a_hung_window_does_not_hold_the_run_and_an_interrupt_restores_the_size(
             printed_while_running = f.read()
         # A logoff that another program cancelled: WM_ENDSESSION with wParam
         # FALSE, and the session goes on, so must the run.
-        cancelled = wine.end_session(os.path.basename(wine.exe), 0x80000000, cancelled=True)
+        cancelled = wine.end_session(0x80000000, cancelled=True)
         run = wine.finish_plenvor(proc, timeout=90)
         assert (run.status, run.stdout) == (0, BANNER)
         assert wine.icon_text() == b"48"
@@ -74,7 +73,7 @@ def test_logoff_or_shutdown_while_zero_is_stored_restores_the_size(wine, lparam)
     with wine.hung_window():
         proc = wine.start_plenvor(name="endsession")
         wait_for_zero(wine, proc)
-        ended = wine.end_session(os.path.basename(wine.exe), lparam)
+        ended = wine.end_session(lparam)
         status = proc.wait(timeout=60)
     assert wine.icon_text() == b"48"
     # One process, whose every window let the session end, and which ended
@@ -91,7 +90,7 @@ def test_the_end_of_the_session_in_the_colour_step_ends_the_run_at_once(wine):
         trace = wine.path("late.stderr")
         wait_until(lambda: b"user32.SetSysColors(" in open(trace, "rb").read(), proc,
                    "the colour change was under way")
-        ended = wine.end_session(os.path.basename(wine.exe), 0x80000000)
+        ended = wine.end_session(0x80000000)
         run = wine.finish_plenvor(proc)
     stores = [c.strings[1] for c in run.trace if c.function == "RegSetValueExA"]
     assert len(ended) == 1 and 0 <= ended[0][2] < 1000, ended

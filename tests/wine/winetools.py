@@ -323,17 +323,16 @@ class Wine:
         with self._window("hold-event", words=(name,)):
             yield
 
-    def end_session(self, exe_name, lparam, cancelled=False):
-        """Ends every running exe_name the way Windows does at logoff
+    def end_session(self, lparam, cancelled=False):
+        """Ends each running copy of the program the way Windows does at logoff
         (lparam ENDSESSION_LOGOFF) or shutdown (0), or tells it that the end
         was cancelled. Returns (windows, agreed, ended) for each process: its
         top-level windows, how many of them answered WM_QUERYENDSESSION with
         TRUE, and the milliseconds it took to end by itself after the
         messages (-1: it was ended, or left to run)."""
-        done = subprocess.run(["wine", self.helper, "endsession", exe_name, hex(lparam),
-                               *(["cancel"] if cancelled else [])],
-                              env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                              stdin=subprocess.DEVNULL, timeout=60, check=True)
+        done = subprocess.run(["wine", self.helper, "endsession", os.path.basename(self.exe),
+                               hex(lparam), *(["cancel"] if cancelled else [])], env=self.env,
+                              capture_output=True, stdin=subprocess.DEVNULL, timeout=60, check=True)
         return [tuple(int(f) for f in line.split()[1::2])
                 for line in done.stdout.decode().splitlines()]
 
