@@ -4,6 +4,7 @@ signed release, the Windows Installer package and the logon task."""
 import concurrent.futures
 import hashlib
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -24,8 +25,7 @@ def run(*command, **options):
 
 
 def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+    return pathlib.Path(path).read_bytes()
 
 
 def write(path, data):
@@ -209,7 +209,6 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
 
 # The Windows Installer package --------------------------------------------
 
-UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
 INSTALLED_FILES = ["LICENSE", "README.txt", "plenvor-logon-task.xml", "plenvor.exe"]
 
 
@@ -300,8 +299,8 @@ def msiexec(wine, *args):
 def uninstall_entry(wine, msi):
     """The package's Add/Remove Programs entry: (name, version, publisher),
     or None when there is none."""
-    path = UNINSTALL + "\\" + msi_property(msi, "ProductCode")
-    fields = wine.reg(*[("get", "HKLM", path, name)
+    key = rf"Software\Microsoft\Windows\CurrentVersion\Uninstall\{msi_property(msi, 'ProductCode')}"
+    fields = wine.reg(*[("get", "HKLM", key, name)
                         for name in ("DisplayName", "DisplayVersion", "Publisher")])
     if fields[0] == "missing":
         return None
@@ -369,15 +368,13 @@ def test_logon_task_definition_holds_what_an_administrator_imports(wine):
         found = task.findall("/".join(TASK_NS + part for part in path.split("/")))
         assert len(found) == 1, path
         return found[0].text
-    # At the logon of any user: a logon trigger with no user named.
-    triggers = task.find(TASK_NS + "Triggers")
-    assert [t.tag for t in triggers] == [TASK_NS + "LogonTrigger"]
-    assert triggers[0].find(TASK_NS + "UserId") is None
-    # Any member of Users, as that user, elevated where the user can be; no
-    # LogonType, which Microsoft documents as valid only beside a UserId.
+    # At the logon of any user: a logon trigger with no user named. Any member
+    # of Users, as that user, elevated where the user can be; no LogonType,
+    # which Microsoft documents as valid only beside a UserId.
+    assert [t.tag for t in task.find(TASK_NS + "Triggers")] == [TASK_NS + "LogonTrigger"]
     assert one("Principals/Principal/GroupId") == "S-1-5-32-545"  # BUILTIN\Users
     assert one("Principals/Principal/RunLevel") == "HighestAvailable"
-    assert task.find(".//" + TASK_NS + "LogonType") is None
+    assert [task.find(".//" + TASK_NS + tag) for tag in ("UserId", "LogonType")] == [None, None]
     # Short, and one run for each logon, even while another's is going.
     limit = one("Settings/ExecutionTimeLimit")
     assert limit.startswith("PT") and limit.endswith("M") and 1 <= int(limit[2:-1]) <= 5

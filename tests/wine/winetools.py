@@ -52,22 +52,18 @@ def wait_until(condition, proc=None, what="the condition", timeout=60):
 
 @dataclass
 class Call:
-    name: str                    # e.g. "advapi32.RegOpenKeyExA"
-    args: list                   # raw hex words
+    function: str                # e.g. "RegOpenKeyExA"
+    args: list = field(default_factory=list)     # raw hex words
     strings: dict = field(default_factory=dict)  # argument index -> quoted text
     retval: int = None
-
-    @property
-    def function(self):
-        return self.name.split(".", 1)[1]
 
     def arg(self, i):
         return int(self.args[i], 16)
 
 
-# A call or a return in WINEDEBUG=+pid,+relay: process, thread, which, the
-# function, its arguments or its return value, and the caller's address.
-_ENTRY = re.compile(r"^([0-9a-f]+):([0-9a-f]+):(Call|Ret ) (\w+\.\w+)\((.*)\)"
+# A call or a return in WINEDEBUG=+pid,+relay: process, thread, which, the dll,
+# the function, its arguments or its return value, and the caller's address.
+_ENTRY = re.compile(r"^([0-9a-f]+):([0-9a-f]+):(Call|Ret ) (\w+)\.(\w+)\((.*)\)"
                     r"(?: retval=([0-9a-f]+))? ret=([0-9a-f]+)$")
 _ARG = re.compile(r'([0-9a-f]+)(?: L?"((?:[^"\\]|\\.)*)")?(?:,|$)')
 
@@ -94,12 +90,12 @@ def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
             m = _ENTRY.match(line.rstrip("\n"))
             if not m or m.group(1) != (process := process or m.group(1)):
                 continue
-            _, thread, which, name, raw, retval, ret = m.groups()
-            if name.split(".")[0] not in dlls or not low <= int(ret, 16) < high:
+            _, thread, which, dll, function, raw, retval, ret = m.groups()
+            if dll not in dlls or not low <= int(ret, 16) < high:
                 continue
             stack = pending.setdefault(thread, [])
             if which == "Call":
-                call = Call(name, [])
+                call = Call(function)
                 for i, am in enumerate(_ARG.finditer(raw)):
                     call.args.append(am.group(1))
                     if am.group(2) is not None:
@@ -107,7 +103,7 @@ def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
                 if call.function not in PLUMBING:
                     calls.append(call)
                 stack.append(call)
-            elif stack and stack[-1].name == name:
+            elif stack and stack[-1].function == function:
                 stack.pop().retval = int(retval, 16)
     return calls
 
@@ -179,14 +175,17 @@ class Wine:
         proc.started, proc.relay, proc.name = time.monotonic(), relay, name
         return proc
 
+    def printed(self, proc):
+        """What a started run has written to its stdout so far."""
+        with open(self.path(proc.name + ".stdout"), "rb") as o:
+            return o.read()
+
     def finish_plenvor(self, proc, timeout=120):
         status = proc.wait(timeout=timeout)
         seconds = time.monotonic() - proc.started
-        with open(self.path(proc.name + ".stdout"), "rb") as o:
-            stdout = o.read()
         trace_file = self.path(proc.name + ".stderr") if proc.relay else None
-        return Run(status, stdout, proc.relay and own_calls(trace_file, self.exe), seconds,
-                   trace_file)
+        return Run(status, self.printed(proc), proc.relay and own_calls(trace_file, self.exe),
+                   seconds, trace_file)
 
     def run_plenvor(self, args=(), relay=False, timeout=120, exe=None):
         return self.finish_plenvor(self.start_plenvor(args, relay, exe=exe), timeout)
@@ -286,17 +285,11 @@ class Wine:
         swatch box}) in screen pixels, boxes as (left, top, right, bottom)."""
         layout = self.path("sample.layout")
         with self._window("sample", os.path.join(DATA, "color_names.txt"), layout):
-            window, swatches = None, {}
-            with open(layout) as f:
-                for line in f:
-                    fields = line.split()
-                    box = tuple(int(v) for v in fields[-4:])
-                    if fields[0] == "window":
-                        window = box
-                    else:
-                        swatches[int(fields[1])] = box
+            with open(layout) as f:  # "window L T R B", then "swatch I L T R B" lines
+                boxes = {row[0] if row[0] == "window" else int(row[1]):
+                         tuple(int(v) for v in row[-4:]) for row in map(str.split, f)}
             time.sleep(0.5)  # let the X server finish what the window drew
-            yield window, swatches
+            yield boxes.pop("window"), boxes
 
     def grab(self, box):
         """The screen's pixels inside box, as a Pillow image."""
