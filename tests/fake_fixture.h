@@ -43,6 +43,7 @@ inline const std::string& IconSizeName() { return test_data::Fact("icon_size"); 
 inline const std::string& ColorsPath() { return test_data::Fact("colors"); }
 
 // The calls of the steps, as a run must make them.
+inline call::Emit KeyMissing() { return {test_data::Fact("key_missing") + "\n"}; }
 inline call::OpenKey OpenWindowMetrics(std::int32_t result) {
   return {ms::HKEY_USERS, WindowMetricsPath(), 0, ms::KEY_ALL_ACCESS, result};
 }

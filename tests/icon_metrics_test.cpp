@@ -186,8 +186,7 @@ TEST_F(RefreshIconMetricsTest, MissingKeyIsReportedAndNothingIsTouched) {
     fake.calls.clear();
     fake.open_status[WindowMetricsPath()] = status;
     EXPECT_EQ(Run(), StepOutcome::kKeyNotOpened);
-    EXPECT_EQ(fake.calls,
-              (std::vector<Call>{OpenWindowMetrics(status), call::Emit{" Key doesn't exist \n"}}));
+    EXPECT_EQ(fake.calls, (std::vector<Call>{OpenWindowMetrics(status), KeyMissing()}));
   }
   EXPECT_TRUE(fake.registry.empty());
 }

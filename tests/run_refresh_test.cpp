@@ -12,7 +12,6 @@
 namespace plenvor {
 namespace {
 
-const call::Emit kKeyMissing{" Key doesn't exist \n"};
 // Each request is waited for at most 5 s.
 const call::SystemParameter kCursors{ms::SPI_SETCURSORS, 0, false, ms::SPIF_SENDWININICHANGE, 5000};
 const call::SystemParameter kWallpaper{ms::SPI_SETDESKWALLPAPER, 0, false,
@@ -96,7 +95,7 @@ TEST_P(RunRefreshCaseTest, GivesTheLowestStatusAndKeepsTheSize) {
   EXPECT_EQ(Run(), c.status);
   std::string output;
   for (const Call& recorded : fake.Only<call::Emit, call::SystemParameter>()) {
-    output += recorded == Call(kKeyMissing)  ? "K"
+    output += recorded == Call(KeyMissing()) ? "K"
               : recorded == Call(kCursors)   ? "C"
               : recorded == Call(kWallpaper) ? "W"
                                              : "";

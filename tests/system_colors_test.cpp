@@ -156,8 +156,7 @@ TEST_F(ReloadSystemColorsTest, NoReadableRowMeansNoColourChange) {
 
 TEST_F(ReloadSystemColorsTest, MissingKeyIsReportedAndNothingIsRead) {
   EXPECT_EQ(Run(), StepOutcome::kKeyNotOpened);
-  EXPECT_EQ(fake.calls, (std::vector<Call>{OpenColors(ms::ERROR_FILE_NOT_FOUND),
-                                           call::Emit{" Key doesn't exist \n"}}));
+  EXPECT_EQ(fake.calls, (std::vector<Call>{OpenColors(ms::ERROR_FILE_NOT_FOUND), KeyMissing()}));
 }
 
 TEST_F(ReloadSystemColorsTest, RefusedKeyEndsTheStepSilently) {

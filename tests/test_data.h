@@ -26,7 +26,7 @@ struct ColorTextCase {
 // kIconSizes and kColorTexts; kColorNames, the 25 value names of a colour
 // scheme by display element; kBannerLines, the banner's lines, each with its
 // "\n", for the version the build gives; and kFacts, from facts.tsv:
-// "window_metrics", "icon_size", "colors", "lock", and the size rule's numbers
+// "window_metrics", "icon_size", "colors", "lock", "key_missing", and the size rule's numbers
 // "min_size", "max_size", "fallback_size", "room".
 #include "test_data.inc"  // made from tests/data at build time
 

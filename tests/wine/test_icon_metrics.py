@@ -5,7 +5,7 @@ import time
 
 import pytest
 
-from winetools import BANNER, ICON_SIZE_LOCK, REG_SZ, wait_until
+from winetools import BANNER, ICON_SIZE, ICON_SIZE_LOCK, REG_SZ, wait_until
 
 
 def wait_for_zero(wine, proc):
@@ -90,7 +90,7 @@ def test_the_end_of_the_session_in_the_colour_step_ends_the_run_at_once(wine):
     stores = [c.strings[1] for c in run.trace if c.function == "RegSetValueExA"]
     assert len(ended) == 1 and 0 <= ended[0][2] < 1000, ended
     assert run.status & 0xFF == 0x3A, f"status {run.status}"
-    assert stores == ["Shell Icon Size"] * 2  # the run's own two
+    assert stores == [ICON_SIZE] * 2  # the run's own two
     assert wine.icon_text() == b"48"
 
 

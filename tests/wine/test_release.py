@@ -20,6 +20,9 @@ from testdata import banner
 from winetools import BANNER, BUILD, ROOT, build_version, windows_path
 
 
+PUBLISHER = "The Plenvor developers"  # of the package and its Add/Remove Programs entry
+
+
 def run(*command, **options):
     return subprocess.run(command, check=True, capture_output=True, **options)
 
@@ -185,7 +188,7 @@ def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
             digests = re.findall(r"Message digest algorithm\s*:\s*(\S+)", verified.stdout)
             assert digests and set(digests) == {"SHA256"}, digests
         # A byte of code; the publisher, in a signed stream.
-        publisher = read(msi).index(b"The Plenvor developers")
+        publisher = read(msi).index(PUBLISHER.encode())
         for signed_file, offset in ((exe, 0x400), (msi, publisher)):
             data = bytearray(read(signed_file))
             data[offset] ^= 1
@@ -328,7 +331,7 @@ def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine, newer_build):
     assert read(task) == read(os.path.join(BUILD, "plenvor-logon-task.xml"))
     ran = wine.run_plenvor(exe=installed)
     assert (ran.status, ran.stdout) == (0, BANNER)
-    assert uninstall_entry(wine, msi) == ("Plenvor", version, "The Plenvor developers")
+    assert uninstall_entry(wine, msi) == ("Plenvor", version, PUBLISHER)
 
     newer_dir, newer = newer_build.result()
     newer_msi = release_file(newer_dir, "msi")
@@ -347,7 +350,7 @@ def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine, newer_build):
           f"after the upgrade: {left_by_upgrade}")
     # One entry, the newer one, and the newer program in the same place.
     assert left_by_upgrade == (folders, INSTALLED_FILES, None,
-                               ("Plenvor", newer, "The Plenvor developers"), True, newer)
+                               ("Plenvor", newer, PUBLISHER), True, newer)
     assert (upgraded.status, upgraded.stdout) == (0, banner(newer))
     assert removed == ([], None)
 

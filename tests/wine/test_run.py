@@ -4,8 +4,8 @@ hold afterwards."""
 
 from model import scheme_run, size_after_run
 from testdata import COLOR_TEXTS, ICON_SIZES
-from winetools import (BANNER, COLOR_NAMES, COLORS, KEY_MISSING, PLAIN_SCHEME, REG_SZ,
-                       WINDOW_METRICS)
+from winetools import (BANNER, COLOR_NAMES, COLORS, ICON_SIZE, KEY_MISSING, PLAIN_SCHEME,
+                       REG_SZ, WINDOW_METRICS)
 
 
 # Arguments that are addresses (stack, image): they vary with the command line
@@ -29,10 +29,10 @@ def expected_sequence(key, icon_text, scheme):
     broadcast = ("SendMessageTimeoutA", (0xFFFF, 0x1A, 0x2E, 0, 2, 5000, ptr))
     calls = [
         ("RegOpenKeyExA", (0x80000003, WINDOW_METRICS, 0, 0xF003F, ptr)),
-        ("RegQueryValueExA", (key, "Shell Icon Size", 0, ptr, ptr, ptr)),
-        ("RegSetValueExA", (key, "Shell Icon Size", 0, REG_SZ, ptr, 1)),
+        ("RegQueryValueExA", (key, ICON_SIZE, 0, ptr, ptr, ptr)),
+        ("RegSetValueExA", (key, ICON_SIZE, 0, REG_SZ, ptr, 1)),
         broadcast,
-        ("RegSetValueExA", (key, "Shell Icon Size", 0, REG_SZ, ptr, len(icon_text))),
+        ("RegSetValueExA", (key, ICON_SIZE, 0, REG_SZ, ptr, len(icon_text))),
         broadcast,
         ("RegCloseKey", (key,)),
         ("SystemParametersInfoA", (0x57, 0, 0, 2)),

@@ -32,7 +32,7 @@ def build_version(build=BUILD):
 
 
 BANNER = banner(build_version()) if os.path.exists(os.path.join(BUILD, "CMakeCache.txt")) else None
-KEY_MISSING = b" Key doesn't exist \r\n"
+KEY_MISSING = FACTS["key_missing"].encode() + b"\r\n"
 PLAIN_SCHEME = ["128 128 128"] * 25  # every test's, unless it stores its own
 
 
