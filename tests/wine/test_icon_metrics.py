@@ -134,16 +134,17 @@ def test_a_run_waiting_for_the_lock_gets_it_once_the_icon_step_is_done(wine):
     with wine.hung_window(visible=True):
         proc = wine.start_plenvor(name="colourstep")
         wait_for_zero(wine, proc)
-        other = wine.start_taking_lock(60000)
-        taken, dacl = wine.take_lock_result(other)
+        held, _ = wine.take_lock_result(wine.start_taking_lock(500))
+        taken, dacl = wine.take_lock_result(wine.start_taking_lock(60000))
         still_running = proc.poll() is None
         # Ctrl-C with the guard disarmed has its usual effect: the run ends
         # now, not when the colour change is given up.
         proc.send_signal(signal.SIGINT)
         status = proc.wait(timeout=60)
-    # WAIT_OBJECT_0 while the first run is still in its colour step; not
-    # WAIT_ABANDONED (0x80) once it has ended.
-    assert (taken, still_running) == (0, True)
+    # WAIT_TIMEOUT (0x102) while "0" is stored; then WAIT_OBJECT_0 while the
+    # first run is still in its colour step, not WAIT_ABANDONED (0x80) once
+    # it has ended.
+    assert (held, taken, still_running) == (0x102, 0, True)
     # SYSTEM (SDDL "SY") and Administrators ("BA"), MUTEX_ALL_ACCESS
     # (0x1F0001) each, and no one else.
     assert dacl == "D:(A;;0x1f0001;;;SY)(A;;0x1f0001;;;BA)"
