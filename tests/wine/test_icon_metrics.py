@@ -134,8 +134,8 @@ def test_a_run_waiting_for_the_lock_gets_it_once_the_icon_step_is_done(wine):
     with wine.hung_window(visible=True):
         proc = wine.start_plenvor(name="colourstep")
         wait_for_zero(wine, proc)
-        held, _ = wine.take_lock_result(wine.start_taking_lock(500))
-        taken, dacl = wine.take_lock_result(wine.start_taking_lock(60000))
+        held, _ = wine.take_lock(500)
+        taken, dacl = wine.take_lock(30000)
         still_running = proc.poll() is None
         # Ctrl-C with the guard disarmed has its usual effect: the run ends
         # now, not when the colour change is given up.

@@ -95,7 +95,10 @@ def test_what_a_window_receives_during_a_run(wine):
 def test_icon_size_after_a_run_matches_the_conversion(wine):
     # Every case, and a key with another value but not this one, which the run creates.
     for value in [(type_, data) for type_, data, _, _ in ICON_SIZES] + [None]:
-        wine.set_icon_size(*(value[::-1] if value else (b"-1125", REG_SZ, "IconSpacing")))
+        if value is None:
+            wine.set_icon_size(b"-1125", name="IconSpacing")
+        else:
+            wine.set_icon_size(value[1], value[0])
         wine.run_plenvor()
         assert wine.icon_text() == size_after_run(value), value
 

@@ -184,8 +184,8 @@ class Wine:
         status = proc.wait(timeout=timeout)
         seconds = time.monotonic() - proc.started
         trace_file = self.path(proc.name + ".stderr") if proc.relay else None
-        return Run(status, self.printed(proc), proc.relay and own_calls(trace_file, self.exe),
-                   seconds, trace_file)
+        trace = own_calls(trace_file, self.exe) if proc.relay else None
+        return Run(status, self.printed(proc), trace, seconds, trace_file)
 
     def run_plenvor(self, args=(), relay=False, timeout=120, exe=None):
         return self.finish_plenvor(self.start_plenvor(args, relay, exe=exe), timeout)
@@ -217,11 +217,13 @@ class Wine:
         commands = [("delkey", "HKCU", COLORS)]
         for name, text in zip(COLOR_NAMES, texts):
             if text is not None:
-                commands.append(("set", "HKCU", COLORS, name, REG_SZ, text.encode().hex()))
+                commands.append(("set", "HKCU", COLORS, name, REG_SZ,
+                                 text.encode("latin-1").hex()))
         return commands
 
     def set_icon_size(self, data, type_=REG_SZ, name=ICON_SIZE):
-        """A fresh WindowMetrics key holding only one value, "Shell Icon Size"."""
+        """A fresh WindowMetrics key holding only one value: name, by default
+        "Shell Icon Size"."""
         self.apply(self.icon_size_commands(data, type_, name))
 
     def icon_size(self):
@@ -329,21 +331,11 @@ class Wine:
         return [tuple(int(f) for f in line.split()[1::2])
                 for line in done.stdout.decode().splitlines()]
 
-    def start_taking_lock(self, wait_ms):
-        """Starts taking the lock as another run would, waiting up to wait_ms.
-        Returns the helper's process; take_lock_result reads what it got."""
-        proc = subprocess.Popen(["wine", self.helper, "reg"], env=self.env,
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL)
-        proc.stdin.write(f"lock\t{ICON_SIZE_LOCK}\t{wait_ms}\n".encode())
-        proc.stdin.close()
-        return proc
-
-    @staticmethod
-    def take_lock_result(proc):
-        """(the wait's result, or "error N"; the DACL in SDDL)."""
-        answer = proc.stdout.readline().decode().strip()
-        proc.wait(timeout=60)
+    def take_lock(self, wait_ms):
+        """Takes the lock as another run would, waiting up to wait_ms (well under
+        the 60 s a reg call may take): (the wait's result, or "error N"; the DACL
+        in SDDL)."""
+        answer = self.reg(("lock", ICON_SIZE_LOCK, wait_ms))[0]
         if answer.startswith("error"):
             return answer, ""
         wait, _, dacl = answer.partition(" ")
