@@ -1,17 +1,40 @@
 import os
+import subprocess
 
 import pytest
 
 from winetools import BUILD, PLAIN_SCHEME, Wine
 
 
+def built(name, variable):
+    path = os.environ.get(variable, os.path.join(BUILD, name))
+    assert os.path.exists(path), f"{path} is missing: build the mingw-i686 preset first"
+    return path
+
+
 @pytest.fixture(scope="session")
-def wine():
-    exe = os.environ.get("PLENVOR_EXE", os.path.join(BUILD, "plenvor.exe"))
-    helper = os.environ.get("PLENVOR_HELPER", os.path.join(BUILD, "plenvor_helper.exe"))
-    for path in (exe, helper):
-        assert os.path.exists(path), f"{path} is missing: build the mingw-i686 preset first"
-    session = Wine(exe, helper)
+def exe():
+    """The built program, for the checks that read it without running it."""
+    return built("plenvor.exe", "PLENVOR_EXE")
+
+
+def wine_cannot_start():
+    """Why Wine cannot run here, when the reason is the machine's kernel: Wine's
+    32-bit loader is an i386 program, which a kernel without IA-32 emulation
+    refuses with ENOEXEC ("Exec format error"). Any other failure is Wine's own,
+    and fails the tests instead."""
+    tried = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60)
+    if tried.returncode != 0 and "Exec format error" in tried.stderr:
+        return "this machine's kernel cannot run 32-bit programs: " + tried.stderr.strip()
+    return None
+
+
+@pytest.fixture(scope="session")
+def wine(exe):
+    reason = wine_cannot_start()
+    if reason:
+        pytest.skip(reason)
+    session = Wine(exe, built("plenvor_helper.exe", "PLENVOR_HELPER"))
     try:
         session.start()
         yield session
