@@ -4,7 +4,7 @@ import os
 
 from model import scheme_run
 from testdata import COLOR_TEXTS
-from winetools import BANNER, COLOR_NAMES, own_calls
+from winetools import BANNER, COLOR_NAMES
 
 # The colour cases as a scheme, the first row first.
 SCHEME = [text.decode("latin-1") for text, _, _ in COLOR_TEXTS[:25]]
@@ -28,8 +28,7 @@ def test_a_visible_window_that_never_answers_does_not_hold_the_run(wine):
     # The colour change still runs inside user32 on its worker: the run ends
     # through TerminateProcess, not ExitProcess, whose documentation warns of
     # DLL detach with other threads stopped wherever they stood.
-    last = own_calls(run.trace_file, wine.exe, dlls=("KERNEL32", "kernel32"))[-1]
-    assert (last.function, last.arg(0), last.arg(1)) == ("TerminateProcess", 0xFFFFFFFF, 3)
+    assert wine.last_kernel_call(run) == ("TerminateProcess", [0xFFFFFFFF, 3])
     assert_scheme_applied(wine)
     assert wine.icon_text() == b"48"
 

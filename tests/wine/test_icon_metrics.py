@@ -100,7 +100,7 @@ def test_slow_windows_do_not_hold_the_size_back(wine):
     # first broadcast's bound runs out, long before the windows are through.
     count, delay_ms = 4, 6000
     with wine.slow_windows(count, delay_ms) as end_windows:
-        proc = wine.start_plenvor(name="slow")
+        proc = wine.start_plenvor(name="slow", relay=True)
         wait_for_zero(wine, proc)
         zero_seen = time.monotonic()
         wait_until(lambda: wine.icon_text() == b"48", proc, "the size was back",
@@ -114,6 +114,11 @@ def test_slow_windows_do_not_hold_the_size_back(wine):
     assert (run.status, run.stdout) == (3, BANNER)
     assert wine.icon_text() == b"48"
     assert zero_for < 0.75 * unbounded
+    # A broadcast cut short is still inside user32 on its worker, even once
+    # later calls have returned in time: the run must end through
+    # TerminateProcess, not ExitProcess, whose documentation warns of DLL
+    # detach while other threads stand wherever they stopped.
+    assert wine.last_kernel_call(run) == ("TerminateProcess", [0xFFFFFFFF, 3])
 
 
 def test_an_object_holding_the_lock_name_leaves_the_size_alone(wine):

@@ -1,6 +1,7 @@
 """The file a user gets: its form, its version resource, the archive, the
 signed release, the Windows Installer package and the logon task."""
 
+import calendar
 import concurrent.futures
 import hashlib
 import os
@@ -16,6 +17,7 @@ import zipfile
 import pefile
 import pytest
 
+import timestamps
 from testdata import banner
 from winetools import BANNER, BUILD, ROOT, build_version, windows_path
 
@@ -37,8 +39,8 @@ def write(path, data):
     return path
 
 
-def test_program_file_is_a_small_self_contained_console_program(wine):
-    pe = pefile.PE(wine.exe)
+def test_program_file_is_a_small_self_contained_console_program(exe):
+    pe = pefile.PE(exe)
     header = pe.OPTIONAL_HEADER
     # PE32, for the console subsystem, version 4.0
     assert (header.Magic, header.Subsystem, header.MajorSubsystemVersion,
@@ -50,13 +52,16 @@ def test_program_file_is_a_small_self_contained_console_program(wine):
 
 
 def version_resource(path):
-    """The version resource's strings, and its fixed file version as text."""
+    """The version resource's strings, and its numeric file and product
+    versions as text ("Fixed", "FixedProduct"): the numbers that Explorer,
+    inventory tools and Windows Installer's file versioning read."""
     pe = pefile.PE(path)
     strings = {k.decode(): v.decode() for info in pe.FileInfo[0] if hasattr(info, "StringTable")
                for table in info.StringTable for k, v in table.entries.items()}
     fixed = pe.VS_FIXEDFILEINFO[0]
-    high, low = fixed.FileVersionMS, fixed.FileVersionLS
-    strings["Fixed"] = f"{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}"
+    for name, high, low in (("Fixed", fixed.FileVersionMS, fixed.FileVersionLS),
+                            ("FixedProduct", fixed.ProductVersionMS, fixed.ProductVersionLS)):
+        strings[name] = f"{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}"
     return strings
 
 
@@ -65,15 +70,16 @@ def four_fields(version):
     return ".".join((version.split(".") + ["0"] * 4)[:4])
 
 
-def test_version_resource_and_time_stamp_follow_the_build(wine):
+def test_version_resource_and_time_stamp_follow_the_build(exe):
     version = build_version()
-    fields = version_resource(wine.exe)
+    fields = version_resource(exe)
     assert (fields["ProductName"], fields["FileVersion"], fields["ProductVersion"],
-            fields["Fixed"]) == ("Plenvor", version, version, four_fields(version))
+            fields["Fixed"], fields["FixedProduct"]) == \
+        ("Plenvor", version, version, four_fields(version), four_fields(version))
     assert fields["FileDescription"]
     with open(os.path.join(BUILD, "CMakeCache.txt")) as f:
         stamp = int(re.search(r"^PLENVOR_TIME_STAMP:INTERNAL=(\d+)$", f.read(), re.M).group(1))
-    assert pefile.PE(wine.exe, fast_load=True).FILE_HEADER.TimeDateStamp == stamp
+    assert pefile.PE(exe, fast_load=True).FILE_HEADER.TimeDateStamp == stamp
 
 
 def release_file(build, suffix):
@@ -107,9 +113,9 @@ def assert_archive_holds(archive_path, exe_path, msi):
     return readme.decode()
 
 
-def test_release_archive_holds_the_program_its_sum_a_readme_and_the_licence(wine):
+def test_release_archive_holds_the_program_its_sum_a_readme_and_the_licence(exe):
     _, archive, msi = package(BUILD)
-    readme = assert_archive_holds(archive, wine.exe, msi)
+    readme = assert_archive_holds(archive, exe, msi)
     # Plain text for the people who run the program: CRLF, no Markdown,
     # nothing about building it.
     assert "\r\n" in readme and "\n" not in readme.replace("\r\n", "")
@@ -120,15 +126,15 @@ def test_release_archive_holds_the_program_its_sum_a_readme_and_the_licence(wine
 
 
 def make_signing_key(folder):
-    """A throwaway CA, and a code-signing certificate from it with its key
-    as signer.pem and signer.key, and in signer.p12 with the password in
-    the file "password"."""
+    """A throwaway CA, and a code-signing certificate from it valid for 2 days,
+    with its key as signer.pem and signer.key, and in signer.p12 with the
+    password in the file "password"."""
     def openssl(*args):
         run("openssl", *args, cwd=folder)
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
-            "ca.pem", "-days", "2", "-subj", "/CN=Plenvor Test CA")
+            "ca.pem", "-days", "3", "-subj", "/CN=Plenvor Test CA")
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out",
-            "signer.pem", "-days", "1", "-subj", "/CN=Plenvor Test Signer", "-CA", "ca.pem",
+            "signer.pem", "-days", "2", "-subj", "/CN=Plenvor Test Signer", "-CA", "ca.pem",
             "-CAkey", "ca.key", "-addext", "basicConstraints=CA:FALSE", "-addext",
             "keyUsage=critical,digitalSignature", "-addext", "extendedKeyUsage=codeSigning")
     write(os.path.join(folder, "password"), "not-a-secret\n")
@@ -151,62 +157,148 @@ def make_token(folder, key_pem):
     return env
 
 
-def test_signed_release_verifies_runs_the_same_and_is_reproducible(wine):
-    # The second build's key is on a token, as keys for public code-signing
-    # certificates must now be: SoftHSM as the token, libp11's engine as
-    # osslsigncode's way to it, through the README's PLENVOR_SIGN_KEY_OPTIONS.
-    # One key, one certificate, one signing time: the two are identical.
+def configure_failure(*args):
+    """Configures a throwaway build: the error output when configure fails,
+    None when it succeeds."""
+    with tempfile.TemporaryDirectory() as build:
+        done = subprocess.run(
+            ["cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+             "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(ROOT, "cmake/mingw-i686.cmake"), *args],
+            capture_output=True, text=True)
+        return " ".join(done.stderr.split()) if done.returncode != 0 else None
+
+
+def test_configure_refuses_a_signing_key_without_a_timestamp_decision():
     with tempfile.TemporaryDirectory() as work:
-        make_signing_key(work)
-        env = dict(make_token(work, os.path.join(work, "signer.key")),
-                   SOURCE_DATE_EPOCH=str(int(time.time())))
-        # No -pkcs11engine: osslsigncode 2.5 takes an engine's path for its id
-        # and cannot load it, so the engine is found by its name, as the README says.
-        token_options = ["-pkcs11module", "/usr/lib/softhsm/libsofthsm2.so",
-                         "-certs", os.path.join(work, "signer.pem"),
-                         "-key", "pkcs11:object=Code%20Signing"]
-        pin = write(os.path.join(work, "token.pin"), "1234\n")
-        builds = []
-        for name, key, password in (
-                ("file", "-DPLENVOR_SIGN_PKCS12=" + os.path.join(work, "signer.p12"),
-                 os.path.join(work, "password")),
-                ("token", "-DPLENVOR_SIGN_KEY_OPTIONS=" + ";".join(token_options), pin)):
+        key = "-DPLENVOR_SIGN_PKCS12=" + write(os.path.join(work, "any.p12"), b"")
+        neither = configure_failure(key)
+        both = configure_failure(key, "-DPLENVOR_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/",
+                                 "-DPLENVOR_SIGN_NO_TIMESTAMP=ON")
+    assert neither and "no timestamp server" in neither, neither
+    assert "PLENVOR_SIGN_TIMESTAMP_URL" in neither and "PLENVOR_SIGN_NO_TIMESTAMP=ON" in neither
+    assert both and "not both" in both, both
+
+
+# What each signed build is given: a key (file or token) and a timestamp
+# server, or the opt-out; "unsigned" has neither.
+SIGNED_BUILDS = ("file", "token", "file-untimestamped", "token-untimestamped", "unsigned")
+
+
+@pytest.fixture(scope="module")
+def signed_builds(tmp_path_factory):
+    """Builds of this source with one signing time: signed from a PKCS#12 file
+    and from a SoftHSM token, each with a timestamp from a loopback RFC 3161
+    server and without one, and one unsigned. Yields (folder of the keys,
+    {name: (program, archive, package)}, timestamp requests answered)."""
+    # The key on a token, as keys for public code-signing certificates must
+    # now be: SoftHSM as the token, libp11's engine as osslsigncode's way to
+    # it, through the README's PLENVOR_SIGN_KEY_OPTIONS. No -pkcs11engine:
+    # osslsigncode 2.5 takes an engine's path for its id and cannot load it,
+    # so the engine is found by its name, as the README says.
+    work = str(tmp_path_factory.mktemp("signed"))
+    make_signing_key(work)
+    timestamps.make_authority(work)
+    env = dict(make_token(work, os.path.join(work, "signer.key")),
+               SOURCE_DATE_EPOCH=str(int(time.time())))
+    token_options = ["-pkcs11module", "/usr/lib/softhsm/libsofthsm2.so",
+                     "-certs", os.path.join(work, "signer.pem"),
+                     "-key", "pkcs11:object=Code%20Signing"]
+    keys = {
+        "file": ["-DPLENVOR_SIGN_PKCS12=" + os.path.join(work, "signer.p12"),
+                 "-DPLENVOR_SIGN_PASSWORD_FILE=" + os.path.join(work, "password")],
+        "token": ["-DPLENVOR_SIGN_KEY_OPTIONS=" + ";".join(token_options),
+                  "-DPLENVOR_SIGN_PASSWORD_FILE=" + write(os.path.join(work, "token.pin"),
+                                                          "1234\n")],
+    }
+    with timestamps.authority(work) as (url, answered):
+        builds = {}
+        for name in SIGNED_BUILDS:
+            key, _, untimestamped = name.partition("-")
+            args = []
+            if key in keys:
+                args = keys[key] + (["-DPLENVOR_SIGN_NO_TIMESTAMP=ON"] if untimestamped else
+                                    ["-DPLENVOR_SIGN_TIMESTAMP_URL=" + url])
             build = os.path.join(work, name)
-            configure(ROOT, build, key, "-DPLENVOR_SIGN_PASSWORD_FILE=" + password, env=env)
-            builds.append(package(build, env))
-            for made in builds[-1]:  # shown when the test fails
+            configure(ROOT, build, *args, env=env)
+            builds[name] = package(build, env)
+            for made in builds[name]:  # shown when a test fails
                 print(name, hashlib.sha256(read(made)).hexdigest(), os.path.basename(made))
-        (exe, archive, msi), (exe2, archive2, msi2) = builds
+        yield work, builds, list(answered)
 
-        def verify(path):
-            return subprocess.run(["osslsigncode", "verify", "-CAfile",
-                                   os.path.join(work, "ca.pem"), "-in", path],
-                                  capture_output=True, text=True)
-        for signed_file in (exe, msi, exe2, msi2):
-            verified = verify(signed_file)
-            assert verified.returncode == 0, signed_file + verified.stdout + verified.stderr
-            digests = re.findall(r"Message digest algorithm\s*:\s*(\S+)", verified.stdout)
-            assert digests and set(digests) == {"SHA256"}, digests
-        # A byte of code; the publisher, in a signed stream.
-        publisher = read(msi).index(PUBLISHER.encode())
-        for signed_file, offset in ((exe, 0x400), (msi, publisher)):
-            data = bytearray(read(signed_file))
-            data[offset] ^= 1
-            assert verify(write(signed_file + ".tampered", bytes(data))).returncode != 0
 
-        assert read(exe) == read(exe2)
-        assert_same_package(msi, msi2)
-        assert read(archive) == read(archive2)
-        # Other bytes than the unsigned package's, so another package code.
-        assert package_code(msi) != package_code(release_file(BUILD, "msi"))
-        # The package installs the signed program itself.
-        extracted = os.path.join(work, "extracted")
-        run("msiextract", "-C", extracted, msi)
-        assert read(os.path.join(extracted, "Program Files", "Plenvor", "plenvor.exe")) == read(exe)
-        assert_archive_holds(archive, exe, msi)
-        print(f"signed program: {len(read(exe))} bytes, unsigned: {len(read(wine.exe))}")
+def verify(work, path, faked_time=None):
+    """osslsigncode's verification against the throwaway CAs, at faked_time
+    (UTC, "YYYY-MM-DD HH:MM:SS") when given."""
+    command = ["osslsigncode", "verify", "-CAfile", os.path.join(work, "ca.pem"),
+               "-TSA-CAfile", os.path.join(work, "tsa-ca.pem"), "-in", path]
+    if faked_time:
+        command = ["faketime", "-f", faked_time] + command
+    return subprocess.run(command, capture_output=True, text=True, env=dict(os.environ, TZ="UTC"))
 
-        unsigned, signed = wine.run_plenvor(), wine.run_plenvor(exe=exe)
+
+def test_timestamped_release_verifies_after_its_certificate_has_expired(signed_builds):
+    work, builds, answered = signed_builds
+    ends = run("openssl", "x509", "-enddate", "-noout", "-in", os.path.join(work, "signer.pem"),
+               text=True).stdout.strip().partition("=")[2]
+    # 30 days after the 2-day certificate's end.
+    later = time.strftime("%Y-%m-%d %H:%M:%S",
+                          time.gmtime(calendar.timegm(time.strptime(ends, "%b %d %H:%M:%S %Y GMT"))
+                                      + 30 * 86400))
+    outcomes = {}
+    for name in ("file", "token", "file-untimestamped", "token-untimestamped"):
+        exe, _, msi = builds[name]
+        for signed_file in (exe, msi):
+            now, then = verify(work, signed_file), verify(work, signed_file, later)
+            outcomes[name, os.path.basename(signed_file)] = (now.returncode, then.returncode)
+            print(name, os.path.basename(signed_file), then.stdout, then.stderr)
+    exe_name, msi_name = (os.path.basename(path) for path in (builds["file"][0], builds["file"][2]))
+    # Timestamped, each signed file verifies now and after the end; the
+    # controls without a timestamp verify now and fail then.
+    assert outcomes == {(name, file): (0, 0 if "-" not in name else 1)
+                        for name in ("file", "token", "file-untimestamped", "token-untimestamped")
+                        for file in (exe_name, msi_name)}
+    # One timestamp for each signed file of the two timestamped builds.
+    assert len(answered) == 4, answered
+
+
+def test_signed_release_verifies_and_is_reproducible(signed_builds, exe):
+    work, builds, _ = signed_builds
+    # One key, one certificate, one signing time, no timestamp: the builds
+    # signed from the file and from the token are identical.
+    (exe1, archive, msi), (exe2, archive2, msi2) = (builds["file-untimestamped"],
+                                                    builds["token-untimestamped"])
+    for signed_file in (exe1, msi, exe2, msi2):
+        verified = verify(work, signed_file)
+        assert verified.returncode == 0, signed_file + verified.stdout + verified.stderr
+        digests = re.findall(r"Message digest algorithm\s*:\s*(\S+)", verified.stdout)
+        assert digests and set(digests) == {"SHA256"}, digests
+    # A byte of code; the publisher, in a signed stream.
+    publisher = read(msi).index(PUBLISHER.encode())
+    for signed_file, offset in ((exe1, 0x400), (msi, publisher)):
+        data = bytearray(read(signed_file))
+        data[offset] ^= 1
+        assert verify(work, write(signed_file + ".tampered", bytes(data))).returncode != 0
+
+    assert read(exe1) == read(exe2)
+    assert_same_package(msi, msi2)
+    assert read(archive) == read(archive2)
+    # Of one commit and one time, an unsigned and a signed package hold other
+    # programs, so they must not share a package code: Windows Installer takes
+    # two packages with one code for the same package.
+    _, _, unsigned_msi = builds["unsigned"]
+    assert read(builds["unsigned"][0]) != read(exe1)
+    assert package_code(msi) != package_code(unsigned_msi)
+    # The package installs the signed program itself.
+    extracted = os.path.join(work, "extracted")
+    run("msiextract", "-C", extracted, msi)
+    assert read(os.path.join(extracted, "Program Files", "Plenvor", "plenvor.exe")) == read(exe1)
+    assert_archive_holds(archive, exe1, msi)
+    print(f"signed program: {len(read(exe1))} bytes, unsigned: {len(read(exe))}")
+
+
+def test_signed_program_runs_as_the_unsigned_one(wine, signed_builds):
+    _, builds, _ = signed_builds
+    unsigned, signed = wine.run_plenvor(), wine.run_plenvor(exe=builds["file"][0])
     assert (signed.stdout, signed.status) == (unsigned.stdout, unsigned.status)
 
 
@@ -220,7 +312,8 @@ def newer_build(request, tmp_path_factory):
     """build_newer's result to come: made in the background while the module's
     first tests run (building takes a while, and Wine's msiexec was seen to
     take 14 s more after that long without a call)."""
-    if not any(item.name == "test_msi_installs_runs_upgrades_and_uninstalls_silently"
+    if not any(item.name in ("test_msi_installs_runs_upgrades_and_uninstalls_silently",
+                             "test_newer_release_numbers_follow_project_version")
                for item in request.session.items):
         yield None
         return
@@ -280,17 +373,35 @@ def package_code(msi):
     return re.search(r"Revision number \(UUID\): (\S+)", msiinfo("suminfo", msi)).group(1)
 
 
-def test_msi_holds_what_fleets_rely_on(wine):
+def test_msi_holds_what_fleets_rely_on():
     msi = release_file(BUILD, "msi")
     # The UpgradeCode that every later version finds this one by, and a
     # per-machine install.
     assert msi_property(msi, "UpgradeCode") == "{48514EB7-6145-4962-8FC5-B5A97505C070}"
     assert msi_property(msi, "ALLUSERS") == "1"
+    # A silent install that finds the program in use must not restart the
+    # machine: REBOOT=ReallySuppress ("Property Reference": prevents a restart
+    # at the end of the installation and suppresses every prompt for one).
+    assert msi_property(msi, "REBOOT") == "ReallySuppress"
     # The program's version and language (0x409), and no hash, which Windows
     # Installer allows for unversioned files only.
     program = [row for row in msi_table(msi, "File") if row[0] == "plenvor.exe"]
     assert [row[4:6] for row in program] == [[four_fields(build_version()), "1033"]]
     assert "plenvor.exe" not in [row[0] for row in msi_table(msi, "MsiFileHash")]
+
+
+def test_newer_release_numbers_follow_project_version(newer_build):
+    # Explorer, inventory tools and Windows Installer's file versioning read the
+    # numbers, not the text: with only project() raised, both numeric versions
+    # of the program and the File table's Version must say the new version.
+    newer_dir, newer = newer_build.result()
+    fields = version_resource(os.path.join(newer_dir, "plenvor.exe"))
+    program = [row for row in msi_table(release_file(newer_dir, "msi"), "File")
+               if row[0] == "plenvor.exe"]
+    assert (fields["Fixed"], fields["FixedProduct"], fields["FileVersion"],
+            [row[4] for row in program]) == (four_fields(newer), four_fields(newer), newer,
+                                             [four_fields(newer)])
+    assert msi_property(release_file(newer_dir, "msi"), "ProductVersion") == newer
 
 
 def msiexec(wine, *args):
@@ -359,7 +470,7 @@ def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine, newer_build):
 TASK_NS = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
 
 
-def test_logon_task_definition_holds_what_an_administrator_imports(wine):
+def test_logon_task_definition_holds_what_an_administrator_imports():
     data = read(os.path.join(BUILD, "plenvor-logon-task.xml"))
     assert data.startswith(b"\xff\xfe")  # UTF-16, little-endian, with its mark
     text = data.decode("utf-16")

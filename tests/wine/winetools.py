@@ -190,6 +190,12 @@ class Wine:
     def run_plenvor(self, args=(), relay=False, timeout=120, exe=None):
         return self.finish_plenvor(self.start_plenvor(args, relay, exe=exe), timeout)
 
+    def last_kernel_call(self, run):
+        """A traced run's last own call into kernel32, with its arguments: how
+        the program chose to end."""
+        last = own_calls(run.trace_file, self.exe, dlls=("KERNEL32", "kernel32"))[-1]
+        return last.function, [last.arg(i) for i in range(len(last.args))]
+
     def reg(self, *commands):
         """Runs helper registry commands (tuples of fields); one answer each."""
         lines = "".join("\t".join(str(f) for f in c) + "\n" for c in commands)
