@@ -4,7 +4,7 @@
 // The command line is ignored: every run does the same fixed pass.
 int main() {
   plenvor::WindowsPlatformOps ops;
-  const int status = plenvor::RunRefresh(ops);
+  const int status = static_cast<int>(plenvor::RunRefresh(ops));
   ops.EndRun(status);
   return status;
 }

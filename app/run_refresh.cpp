@@ -1,6 +1,7 @@
 #include "app/run_refresh.h"
 
 #include "app/emit_text.h"
+#include "platform/bounds.h"
 #include "plenvor_version.h"
 #include "refresh/icon_metrics.h"
 #include "refresh/registry_step.h"
@@ -10,48 +11,48 @@
 namespace plenvor {
 namespace {
 
-// The version is the one project() gives the build.
+// The version and the description are the ones project() gives the build.
 constexpr const char* kVersionLine = " Plenvor Version " PLENVOR_VERSION_TEXT "\n";
+constexpr const char* kDescriptionLine = " " PLENVOR_DESCRIPTION "\n";
 constexpr const char* kBanner[] = {
     kVersionLine,
     " Written By the Plenvor developers\n",
     " email: plenvor@example.org\n",
     " \n",
-    " Makes the desktop apply the stored icon size, cursors, wallpaper and colours again.\n",
+    kDescriptionLine,
     " \n",
 };
 
-// Each request broadcasts WM_SETTINGCHANGE, and so may wait on every window.
-constexpr std::uint32_t kSystemParameterBoundMs = 5000;
-
 // The lowest non-zero status is the one that says most about the run.
-int Combine(int a, int b) {
-  if (a == kExitDone) {
+StepOutcome Combine(StepOutcome a, StepOutcome b) {
+  if (a == StepOutcome::kCompleted) {
     return b;
   }
-  return b == kExitDone || a < b ? a : b;
+  return b == StepOutcome::kCompleted || a < b ? a : b;
+}
+
+// Each request broadcasts WM_SETTINGCHANGE, and so may wait on every window.
+bool RequestInTime(PlatformOps& ops, std::uint32_t action) {
+  return ops.ApplySystemParameter(action, 0, nullptr, win::SPIF_SENDWININICHANGE,
+                                  bounds::kSystemParameterMs) == Bounded::kReturned;
 }
 
 }  // namespace
 
 StepOutcome ReloadCursorsAndWallpaper(PlatformOps& ops) {
-  const bool cursors =
-      ops.ApplySystemParameter(win::SPI_SETCURSORS, 0, nullptr, win::SPIF_SENDWININICHANGE,
-                               kSystemParameterBoundMs) == win::WAIT_OBJECT_0;
-  const bool wallpaper =
-      ops.ApplySystemParameter(win::SPI_SETDESKWALLPAPER, 0, nullptr, win::SPIF_SENDWININICHANGE,
-                               kSystemParameterBoundMs) == win::WAIT_OBJECT_0;
+  const bool cursors = RequestInTime(ops, win::SPI_SETCURSORS);
+  const bool wallpaper = RequestInTime(ops, win::SPI_SETDESKWALLPAPER);
   return cursors && wallpaper ? StepOutcome::kCompleted : StepOutcome::kCutShort;
 }
 
-int RunRefresh(PlatformOps& ops) {
+StepOutcome RunRefresh(PlatformOps& ops) {
   for (const char* line : kBanner) {
     EmitText(line);
   }
   ValueBuffer buffer;
-  const auto icons = static_cast<int>(RefreshIconMetrics(ops, buffer));
-  const auto reloads = static_cast<int>(ReloadCursorsAndWallpaper(ops));
-  const auto colors = static_cast<int>(ReloadSystemColors(ops, buffer));
+  const StepOutcome icons = RefreshIconMetrics(ops, buffer);
+  const StepOutcome reloads = ReloadCursorsAndWallpaper(ops);
+  const StepOutcome colors = ReloadSystemColors(ops, buffer);
   return Combine(Combine(icons, reloads), colors);
 }
 

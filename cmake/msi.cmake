@@ -1,7 +1,7 @@
 # Builds the Windows Installer package with wixl:
 #   cmake -DVERSION=1.0 -DFILE_VERSION=1.0.0.0 -DWXS=plenvor.wxs -DEXE=... -DREADME=...
 #         -DLICENCE=... -DLOGON_TASK=... -DOUT=plenvor-1.0-win32.msi -DEPOCH=<seconds or empty>
-#         -DWIXL=... -DMSIBUILD=... -DFAKETIME=... -P msi.cmake
+#         -DPUBLISHER=... -DDESCRIPTION=... -DWIXL=... -DMSIBUILD=... -DFAKETIME=... -P msi.cmake
 # The ProductCode follows the version; the package code follows everything
 # the package holds, so that two packages share one only when their bytes are
 # the same. wixl's clock and the files' times are held at EPOCH (1980-01-01
@@ -35,7 +35,7 @@ execute_process(COMMAND touch -d "@${EPOCH}" ${packed}
                 WORKING_DIRECTORY "${stage}" COMMAND_ERROR_IS_FATAL ANY)
 # What makes the package's bytes: the version, the time, the source and each file.
 file(SHA256 "${WXS}" content)
-string(PREPEND content "Plenvor ${VERSION} ${EPOCH} ")
+string(PREPEND content "Plenvor ${VERSION} ${EPOCH} ${PUBLISHER} ${DESCRIPTION} ")
 foreach(name IN LISTS packed)
   file(SHA256 "${stage}/${name}" hash)
   string(APPEND content " ${hash}")
@@ -45,7 +45,8 @@ file(REMOVE "${OUT}")
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env TZ=UTC "${FAKETIME}" -f "${clock}"
           "${WIXL}" --arch x86 -o "${OUT}"
-          -D "Version=${VERSION}" -D "ProductCode=${product_code}" "${WXS}"
+          -D "Version=${VERSION}" -D "ProductCode=${product_code}" -D "Publisher=${PUBLISHER}"
+          -D "Description=${DESCRIPTION}" "${WXS}"
   WORKING_DIRECTORY "${stage}"
   COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE_RECURSE "${stage}")
@@ -60,5 +61,5 @@ execute_process(
           -q "UPDATE `File` SET `Version` = '${FILE_VERSION}', `Language` = '1033' WHERE `File` = 'plenvor.exe'"
           -q "DELETE FROM `MsiFileHash` WHERE `File_` = 'plenvor.exe'"
           # Last: msibuild takes the words after -s as its optional fields.
-          -s "Plenvor ${VERSION}" "The Plenvor developers" "Intel;1033" "{${package_code}}"
+          -s "Plenvor ${VERSION}" "${PUBLISHER}" "Intel;1033" "{${package_code}}"
   COMMAND_ERROR_IS_FATAL ANY)

@@ -11,6 +11,19 @@ using RegKey = std::uintptr_t;
 // Any other kernel object handle (a mutex).
 using Handle = std::uintptr_t;
 
+// The most bytes of a registry value's data the program reads or stores; a
+// text of that many bytes takes one more for its NUL.
+inline constexpr std::uint32_t kMaxValueBytes = 80;
+
+// The display elements the colour step sets, COLOR_SCROLLBAR (0) to
+// COLOR_INFOBK (24): the most a colour change carries.
+inline constexpr std::int32_t kSystemColorCount = 25;
+
+// How a call bounded in time came back: it returned within its bound (its
+// own result is not reported), or it is still running on its worker thread
+// and ends with the process.
+enum class Bounded { kReturned, kStillRunning };
+
 // Every registry, window-message, system-parameter and system-colour call the
 // refresh steps make. It is abstract so that the tests can drive the steps
 // through a recording fake instead of a live Windows desktop.
@@ -45,29 +58,26 @@ class PlatformOps {
 
   // The calls below wait on other programs' windows, any of which may be slow
   // or stopped. Each runs on a worker thread and is waited for at most
-  // bound_ms as a whole. Each returns WAIT_OBJECT_0 (0) when the call returned
-  // in time (its own result is not reported) and WAIT_TIMEOUT (0x102) when it
-  // is still running; it then ends with the process.
+  // bound_ms as a whole.
 
   // SendMessageTimeoutA to HWND_BROADCAST: synchronous for every top-level
   // window that answers; a window that does not answer within timeout_ms (or
   // is hung, with SMTO_ABORTIFHUNG in flags) is skipped, and each window may
   // use its full timeout_ms, one after another.
-  virtual std::uint32_t BroadcastMessage(std::uint32_t message, std::uint32_t wparam,
-                                         std::int32_t lparam, std::uint32_t flags,
-                                         std::uint32_t timeout_ms, std::uint32_t bound_ms) = 0;
+  virtual Bounded BroadcastMessage(std::uint32_t message, std::uint32_t wparam, std::int32_t lparam,
+                                   std::uint32_t flags, std::uint32_t timeout_ms,
+                                   std::uint32_t bound_ms) = 0;
 
   // SystemParametersInfoA. `data` must stay valid until the process ends,
   // since the call may outlive the wait.
-  virtual std::uint32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
-                                             std::uint32_t flags, std::uint32_t bound_ms) = 0;
+  virtual Bounded ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
+                                       std::uint32_t flags, std::uint32_t bound_ms) = 0;
 
   // SetSysColors: elements[i] takes colors[i], all in one change. It
   // repaints every visible window, and one that has stopped answering can
-  // hold it for good. The lists are copied; count is at most 25, the display
-  // elements the program sets (any beyond are left out).
-  virtual std::uint32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
-                                     const std::uint32_t* colors, std::uint32_t bound_ms) = 0;
+  // hold it for good. The lists are copied; count is 1 to kSystemColorCount.
+  virtual Bounded SetSysColors(std::int32_t count, const std::int32_t* elements,
+                               const std::uint32_t* colors, std::uint32_t bound_ms) = 0;
 
   // CreateMutexA, not owned, under a name that may start with "Global\". A
   // mutex it creates gives SYSTEM and the Administrators group full access and
@@ -91,11 +101,11 @@ class PlatformOps {
   // REG_SZ value `name` of `key` (its length in bytes, no NUL) and ends the
   // process with STATUS_CONTROL_C_EXIT. That store waits for any SetValue in
   // progress and is the last one: no SetValue made after it takes effect. The
-  // text is copied. Once armed, the end of the session ends the process that
-  // way even when disarmed, without the store.
+  // text, at most kMaxValueBytes long, is copied. Disarmed or never armed,
+  // such an event ends the process the same way, without the store.
   virtual void ArmInterruptGuard(RegKey key, const char* name, const char* text) = 0;
 
-  // Ends what ArmInterruptGuard began: events have their usual effect again.
+  // Ends what ArmInterruptGuard began: an event no longer stores the text.
   virtual void DisarmInterruptGuard() = 0;
 };
 

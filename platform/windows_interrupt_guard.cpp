@@ -1,5 +1,8 @@
 #include "platform/windows_interrupt_guard.h"
 
+#include "platform/bounds.h"
+#include "platform/platform_ops.h"
+
 namespace plenvor::interrupt_guard {
 namespace {
 
@@ -12,36 +15,31 @@ struct Guard {
   bool armed;
   HKEY key;
   const char* name;
-  char text[81];
+  char text[kMaxValueBytes + 1];  // any value text a step reads, and its NUL
   DWORD length;
 };
 Guard guard;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
-// How long arming waits for the end-session window to exist. Making a window
-// takes milliseconds; past this the run goes on with the console handler.
-constexpr DWORD kWindowReadyWaitMs = 2000;
+// Arming waits for the end-session window at most bounds::kEndSessionWindowMs.
+// Making a window takes milliseconds; past that the run goes on with the
+// console handler alone.
 bool window_started = false;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
-// The guard's store, when armed, then the end of the process; with end_anyway
-// false it returns when not armed. Still holding the lock at the end: a
-// store the run tries after the guard's never happens.
-void StoreAndEnd(bool end_anyway) {
+// The guard's store, when armed, then the end of the process. Still holding
+// the lock at the end: a store the run tries after the guard's never happens.
+[[noreturn]] void StoreAndEnd() {
   ::EnterCriticalSection(&guard.lock);
   if (guard.armed) {
     ::RegSetValueExA(guard.key, guard.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(guard.text),
                      guard.length);
-    EndProcessNow(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
   }
-  if (end_anyway) {
-    EndProcessNow(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
-  }
-  ::LeaveCriticalSection(&guard.lock);
+  EndProcessNow(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
 }
 
-BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
-  StoreAndEnd(false);
-  return FALSE;  // not armed: the usual effect, the next handler ends the process
-}
+// Ctrl-C, Ctrl-Break and the console closing, all run long: a bounded call
+// may still stand inside user32 on its worker, where the default handler's
+// ExitProcess would detach DLLs around it.
+BOOL WINAPI OnConsoleEvent(DWORD /*event*/) { StoreAndEnd(); }
 
 LRESULT CALLBACK EndSessionProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -52,7 +50,7 @@ LRESULT CALLBACK EndSessionProc(HWND window, UINT message, WPARAM wparam, LPARAM
       // any moment, so it ends here, armed or not. FALSE: another program
       // cancelled the logoff, and the run goes on.
       if (wparam != FALSE) {
-        StoreAndEnd(true);
+        StoreAndEnd();
       }
       return 0;
     default:
@@ -101,7 +99,7 @@ void StartEndSessionWindow() {
     return;
   }
   // On time-out the thread still owns the event; a handle is all it costs.
-  if (::WaitForSingleObject(ready, kWindowReadyWaitMs) == WAIT_OBJECT_0) {
+  if (::WaitForSingleObject(ready, bounds::kEndSessionWindowMs) == WAIT_OBJECT_0) {
     ::CloseHandle(ready);
   }
   ::CloseHandle(thread);
@@ -109,7 +107,10 @@ void StartEndSessionWindow() {
 
 }  // namespace
 
-void Initialize() { ::InitializeCriticalSection(&guard.lock); }
+void Initialize() {
+  ::InitializeCriticalSection(&guard.lock);
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
 
 void EndProcessNow(UINT status) {
   ::TerminateProcess(::GetCurrentProcess(), status);
@@ -133,20 +134,18 @@ void Arm(HKEY key, const char* name, const char* text) {
   guard.key = key;
   guard.name = name;
   DWORD length = 0;
-  for (; text[length] != '\0' && length + 1 < sizeof guard.text; ++length) {
+  for (; text[length] != '\0' && length < kMaxValueBytes; ++length) {
     guard.text[length] = text[length];
   }
   guard.length = length;
   guard.armed = true;
   ::LeaveCriticalSection(&guard.lock);
-  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 void Disarm() {
   ::EnterCriticalSection(&guard.lock);
   guard.armed = false;
   ::LeaveCriticalSection(&guard.lock);
-  ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
 }
 
 }  // namespace plenvor::interrupt_guard

@@ -11,7 +11,10 @@
 // a hidden window of our own receives them.
 namespace plenvor::interrupt_guard {
 
-// Once per process, before any other call here.
+// Once per process, before any other call here. From here on every console
+// control event ends the process through EndProcessNow with
+// STATUS_CONTROL_C_EXIT: the default handler, which ends it through
+// ExitProcess (and with status 0 under Wine), never runs.
 void Initialize();
 
 // Ends the process with status through TerminateProcess, without the DLL
@@ -23,9 +26,9 @@ void Initialize();
 // after it.
 LONG SetValue(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD count);
 
-// Until Disarm, either event stores text as REG_SZ `name` of `key` and ends
-// the process with STATUS_CONTROL_C_EXIT. From the first Arm on, the end of
-// the session ends the process that way even when disarmed, with no store.
+// Until Disarm, either event stores text (at most kMaxValueBytes long) as
+// REG_SZ `name` of `key` before the process ends. From the first Arm on, the
+// end of the session ends the process too, with no store once disarmed.
 void Arm(HKEY key, const char* name, const char* text);
 void Disarm();
 

@@ -28,7 +28,7 @@ DWORD WINAPI RunOnWorker(void* param) {
 // caller has given up on it and returned; the copy is freed only once the
 // call has returned. Without a copy or a thread the call is made here.
 template <typename BoundedCall>
-std::uint32_t RunBounded(const BoundedCall& call, DWORD bound_ms) {
+Bounded RunBounded(const BoundedCall& call, DWORD bound_ms) {
   auto* copy = static_cast<BoundedCall*>(::HeapAlloc(::GetProcessHeap(), 0, sizeof(BoundedCall)));
   HANDLE worker = nullptr;
   if (copy != nullptr) {
@@ -38,15 +38,15 @@ std::uint32_t RunBounded(const BoundedCall& call, DWORD bound_ms) {
   if (worker == nullptr) {
     call.Run();
     ::HeapFree(::GetProcessHeap(), 0, copy);
-    return WAIT_OBJECT_0;
+    return Bounded::kReturned;
   }
   const DWORD wait = ::WaitForSingleObject(worker, bound_ms);
   ::CloseHandle(worker);
   if (wait != WAIT_OBJECT_0) {
-    return WAIT_TIMEOUT;
+    return Bounded::kStillRunning;
   }
   ::HeapFree(::GetProcessHeap(), 0, copy);
-  return WAIT_OBJECT_0;
+  return Bounded::kReturned;
 }
 
 struct Broadcast {
@@ -71,12 +71,12 @@ struct SystemParameter {
   void Run() const { ::SystemParametersInfoA(action, param, data, flags); }
 };
 
-// The lists themselves, not pointers to the caller's.
+// The lists themselves, not pointers to the caller's, with room for every
+// element the colour step sets.
 struct ColorChange {
-  static constexpr int kMaxCount = 25;
   int count;
-  std::array<INT, kMaxCount> elements;
-  std::array<COLORREF, kMaxCount> colors;
+  std::array<INT, kSystemColorCount> elements;
+  std::array<COLORREF, kSystemColorCount> colors;
 
   void Run() const { ::SetSysColors(count, elements.data(), colors.data()); }
 };
@@ -144,24 +144,24 @@ std::int32_t WindowsPlatformOps::SetValue(RegKey key, const char* name, std::uin
 
 std::int32_t WindowsPlatformOps::CloseKey(RegKey key) { return ::RegCloseKey(ToHkey(key)); }
 
-std::uint32_t WindowsPlatformOps::BroadcastMessage(std::uint32_t message, std::uint32_t wparam,
-                                                   std::int32_t lparam, std::uint32_t flags,
-                                                   std::uint32_t timeout_ms,
-                                                   std::uint32_t bound_ms) {
+Bounded WindowsPlatformOps::BroadcastMessage(std::uint32_t message, std::uint32_t wparam,
+                                             std::int32_t lparam, std::uint32_t flags,
+                                             std::uint32_t timeout_ms, std::uint32_t bound_ms) {
   return Note(RunBounded(Broadcast{message, wparam, lparam, flags, timeout_ms}, bound_ms));
 }
 
-std::uint32_t WindowsPlatformOps::ApplySystemParameter(std::uint32_t action, std::uint32_t param,
-                                                       void* data, std::uint32_t flags,
-                                                       std::uint32_t bound_ms) {
+Bounded WindowsPlatformOps::ApplySystemParameter(std::uint32_t action, std::uint32_t param,
+                                                 void* data, std::uint32_t flags,
+                                                 std::uint32_t bound_ms) {
   return Note(RunBounded(SystemParameter{action, param, data, flags}, bound_ms));
 }
 
-std::uint32_t WindowsPlatformOps::SetSysColors(std::int32_t count, const std::int32_t* elements,
-                                               const std::uint32_t* colors,
-                                               std::uint32_t bound_ms) {
+Bounded WindowsPlatformOps::SetSysColors(std::int32_t count, const std::int32_t* elements,
+                                         const std::uint32_t* colors, std::uint32_t bound_ms) {
   ColorChange change{};
-  change.count = count < 0 ? 0 : (count > ColorChange::kMaxCount ? ColorChange::kMaxCount : count);
+  // The colour step passes at most kSystemColorCount, the lists' own size; a
+  // count beyond it would break that contract, and is kept inside the lists.
+  change.count = count < 0 ? 0 : (count > kSystemColorCount ? kSystemColorCount : count);
   // Indexing, not at(): at() would bring the C++ library's exception
   // machinery into the program.
   for (int i = 0; i < change.count; ++i) {
@@ -200,9 +200,9 @@ void WindowsPlatformOps::ArmInterruptGuard(RegKey key, const char* name, const c
 
 void WindowsPlatformOps::DisarmInterruptGuard() { interrupt_guard::Disarm(); }
 
-std::uint32_t WindowsPlatformOps::Note(std::uint32_t wait) {
-  call_left_running_ = call_left_running_ || wait != WAIT_OBJECT_0;
-  return wait;
+Bounded WindowsPlatformOps::Note(Bounded call) {
+  call_left_running_ = call_left_running_ || call == Bounded::kStillRunning;
+  return call;
 }
 
 void WindowsPlatformOps::EndRun(int status) const {

@@ -15,13 +15,13 @@ class WindowsPlatformOps final : public PlatformOps {
   std::int32_t SetValue(RegKey key, const char* name, std::uint32_t type, const std::uint8_t* data,
                         std::uint32_t count) override;
   std::int32_t CloseKey(RegKey key) override;
-  std::uint32_t BroadcastMessage(std::uint32_t message, std::uint32_t wparam, std::int32_t lparam,
-                                 std::uint32_t flags, std::uint32_t timeout_ms,
-                                 std::uint32_t bound_ms) override;
-  std::uint32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
-                                     std::uint32_t flags, std::uint32_t bound_ms) override;
-  std::uint32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
-                             const std::uint32_t* colors, std::uint32_t bound_ms) override;
+  Bounded BroadcastMessage(std::uint32_t message, std::uint32_t wparam, std::int32_t lparam,
+                           std::uint32_t flags, std::uint32_t timeout_ms,
+                           std::uint32_t bound_ms) override;
+  Bounded ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
+                               std::uint32_t flags, std::uint32_t bound_ms) override;
+  Bounded SetSysColors(std::int32_t count, const std::int32_t* elements,
+                       const std::uint32_t* colors, std::uint32_t bound_ms) override;
   std::int32_t CreateNamedMutex(const char* name, Handle* mutex) override;
   std::uint32_t WaitForObject(Handle object, std::uint32_t timeout_ms) override;
   std::int32_t ReleaseMutex(Handle mutex) override;
@@ -37,8 +37,9 @@ class WindowsPlatformOps final : public PlatformOps {
   void EndRun(int status) const;
 
  private:
-  // Notes a call still running on its worker; the result passes through.
-  std::uint32_t Note(std::uint32_t wait);
+  // Notes a call still running on its worker, for good: one that returns in
+  // time later does not bring it back. The result passes through.
+  Bounded Note(Bounded call);
   bool call_left_running_ = false;
 };
 

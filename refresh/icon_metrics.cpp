@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/bounds.h"
 #include "refresh/text_number.h"
 #include "refresh/win32_codes.h"
 
@@ -12,17 +13,13 @@ constexpr const char* kFallbackSize = "32";
 constexpr const char* kTemporarySize = "0";
 constexpr std::int32_t kMinSize = 14;
 constexpr std::int32_t kMaxSize = 100;
-// Long enough for any window that answers; a hung one must not hold the run.
-constexpr std::uint32_t kBroadcastTimeoutMs = 5000;
-// Each window may use its full time-out, one after another, so the broadcast
-// as a whole has a bound of its own.
-constexpr std::uint32_t kBroadcastBoundMs = 10000;
 
-// True when the broadcast returned within its bound.
+// True when the broadcast returned within its bound. Each window gets long
+// enough for any that answers; a hung one is skipped.
 bool BroadcastIconMetricsChange(PlatformOps& ops) {
   return ops.BroadcastMessage(win::WM_SETTINGCHANGE, win::SPI_SETICONMETRICS, 0,
-                              win::SMTO_ABORTIFHUNG, kBroadcastTimeoutMs,
-                              kBroadcastBoundMs) == win::WAIT_OBJECT_0;
+                              win::SMTO_ABORTIFHUNG, bounds::kBroadcastWindowMs,
+                              bounds::kBroadcastMs) == Bounded::kReturned;
 }
 
 // Stored without a terminating NUL. True when the store succeeded.
@@ -34,18 +31,22 @@ bool StoreSizeText(PlatformOps& ops, RegKey key, const char* text) {
 
 // The value is shared by every session on the machine, and for a moment it
 // holds "0": a second run reading it then would store "32" over the real
-// size. Runs therefore take turns, machine-wide.
+// size. Runs therefore take turns, machine-wide, waiting for one another a
+// bounded time, so that a run that hangs or a hostile holder delays a logon
+// by that much at most.
 constexpr const char* kIconSizeLockName = "Global\\Plenvor.ShellIconSize";
-// Bounded, so that a run that hangs or a hostile holder delays a logon by
-// this much at most.
-constexpr std::uint32_t kIconSizeLockWaitMs = 30000;
+
+enum class LockOutcome {
+  kAcquired,  // this run holds the lock, and may touch the size
+  // Another run's turn outlasted the wait, another program holds the name,
+  // or the wait failed: the size is left alone.
+  kDenied,
+  kNoGlobalNamespace,  // no lock can exist on this system: the run goes on unserialised
+};
 
 struct IconSizeLock {
-  Handle mutex = 0;  // 0 when none could be had
-  bool held = false;
-  // By another run whose turn outlasted the wait or another program, or so
-  // it must be taken to be when the wait failed.
-  bool taken = false;
+  Handle mutex = 0;  // 0 when none was created
+  LockOutcome outcome = LockOutcome::kDenied;
 };
 
 // The failures of creating the lock that mean the system has no global
@@ -65,19 +66,20 @@ IconSizeLock TakeIconSizeLock(PlatformOps& ops) {
   const std::int32_t created = ops.CreateNamedMutex(kIconSizeLockName, &lock.mutex);
   if (created != win::ERROR_SUCCESS) {
     lock.mutex = 0;
-    lock.taken = !IsNamespaceMissing(created);
+    lock.outcome =
+        IsNamespaceMissing(created) ? LockOutcome::kNoGlobalNamespace : LockOutcome::kDenied;
     return lock;
   }
-  const std::uint32_t wait = ops.WaitForObject(lock.mutex, kIconSizeLockWaitMs);
+  const std::uint32_t wait = ops.WaitForObject(lock.mutex, bounds::kIconSizeLockWaitMs);
   // An abandoned mutex is ours now; its holder died, perhaps with "0" stored,
   // which this run then stores over like any out-of-range size.
-  lock.held = wait == win::WAIT_OBJECT_0 || wait == win::WAIT_ABANDONED;
-  lock.taken = !lock.held;
+  lock.outcome = wait == win::WAIT_OBJECT_0 || wait == win::WAIT_ABANDONED ? LockOutcome::kAcquired
+                                                                           : LockOutcome::kDenied;
   return lock;
 }
 
 void ReleaseIconSizeLock(PlatformOps& ops, const IconSizeLock& lock) {
-  if (lock.held) {
+  if (lock.outcome == LockOutcome::kAcquired) {
     ops.ReleaseMutex(lock.mutex);
   }
   if (lock.mutex != 0) {
@@ -125,7 +127,7 @@ StepOutcome RefreshIconMetrics(PlatformOps& ops, ValueBuffer& buffer) {
   const IconSizeLock lock = TakeIconSizeLock(ops);
   bool stored = false;
   bool in_time = true;
-  if (lock.taken) {
+  if (lock.outcome == LockOutcome::kDenied) {
     // Another run still holds the value, maybe as "0": leave it to that run.
     // Or another program holds the name: a denial, never a loss.
     in_time = BroadcastIconMetricsChange(ops);

@@ -11,15 +11,17 @@ namespace plenvor {
 // terminating NUL. `capacity` is both the room a read offers and what the read
 // leaves behind (bytes stored, or bytes needed when the room was too small).
 struct ValueBuffer {
-  static constexpr std::uint32_t kMaxData = 80;
+  // The platform's limit, so that the interrupt guard holds any text read here.
+  static constexpr std::uint32_t kMaxData = kMaxValueBytes;
   std::uint32_t capacity = 0;
   // Last, so that a sanitizer sees a write past the text (beyond the struct's
   // three bytes of tail padding) as leaving the object.
   std::array<std::uint8_t, kMaxData + 1> data{};
 };
 
-// How a step ended; each value is the exit status it stands for, and a run
-// ends with the lowest non-zero one of its steps.
+// How a step ended, and so the run's exit status: each value is the status it
+// stands for, and a run ends with the lowest non-zero one of its steps. An
+// interrupted run ends with STATUS_CONTROL_C_EXIT instead, from the platform.
 enum class StepOutcome {
   kCompleted = 0,
   kKeyNotOpened = 1,   // missing, or refused: the step could not do its work

@@ -1,5 +1,6 @@
 #include "refresh/system_colors.h"
 
+#include "platform/bounds.h"
 #include "refresh/text_number.h"
 #include "refresh/win32_codes.h"
 
@@ -14,10 +15,6 @@ const std::array<const char*, kSystemColorCount> SystemColorTable = {
 };
 
 namespace {
-
-// Long enough for every window that answers to repaint; a visible window that
-// has stopped answering must not hold a logon for good.
-constexpr std::uint32_t kColorChangeBoundMs = 10000;
 
 // One "%i": white space, an optional sign, then a number in the base its
 // prefix names. False on a mismatch, with nothing stored.
@@ -107,8 +104,10 @@ StepOutcome ReloadSystemColors(PlatformOps& ops, ValueBuffer& buffer) {
     ++read;
   }
   StepOutcome outcome = StepOutcome::kCompleted;
-  if (read > 0 && ops.SetSysColors(read, elements.data(), colors.data(), kColorChangeBoundMs) ==
-                      win::WAIT_TIMEOUT) {
+  // Bounded: a visible window that has stopped answering must not hold a
+  // logon for good.
+  if (read > 0 && ops.SetSysColors(read, elements.data(), colors.data(), bounds::kColorChangeMs) ==
+                      Bounded::kStillRunning) {
     outcome = StepOutcome::kCutShort;
   }
   ops.CloseKey(key);

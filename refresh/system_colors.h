@@ -9,7 +9,6 @@
 namespace plenvor {
 
 inline constexpr const char* kColorsPath = "Control Panel\\Colors";
-inline constexpr int kSystemColorCount = 25;
 
 // Value names of the colour scheme; a row's position is its display element
 // (COLOR_SCROLLBAR = 0 ... COLOR_INFOBK = 24).

@@ -24,7 +24,6 @@ constexpr std::uint32_t REG_SZ = 1;
 
 constexpr std::uint32_t WAIT_OBJECT_0 = 0;
 constexpr std::uint32_t WAIT_ABANDONED = 0x80;
-constexpr std::uint32_t WAIT_TIMEOUT = 0x102;
 
 constexpr std::uint32_t WM_SETTINGCHANGE = 0x001A;
 constexpr std::uint32_t SMTO_ABORTIFHUNG = 0x0002;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <ostream>
 #include <string>
 #include <variant>
@@ -13,25 +12,16 @@
 
 namespace plenvor {
 
-// By the order of Call::Any.
-// clang-format off
-inline constexpr const char* kCallNames[] = {
-    "Emit", "OpenKey", "QueryValue", "SetValue", "CloseKey", "Broadcast", "SystemParameter",
-    "SetSysColors", "CreateNamedMutex", "WaitForObject", "ReleaseMutex", "CloseHandle",
-    "ArmInterruptGuard", "DisarmInterruptGuard"};
-// clang-format on
-static_assert(std::size(kCallNames) == std::variant_size_v<Call::Any>);
-
 // For GoogleTest's messages: the call's name, then its fields as GoogleTest
 // prints a tuple of their values.
 inline std::ostream& operator<<(std::ostream& out, const Call& recorded) {
   const auto values = [](const auto&... fields) { return std::make_tuple(fields...); };
-  return out << kCallNames[recorded.what.index()]
-             << std::visit(
-                    [&values](const auto& one) {
-                      return ::testing::PrintToString(std::apply(values, call::Fields(one)));
-                    },
-                    recorded.what);
+  return out << std::visit(
+             [&values](const auto& one) {
+               return call::Name(one) +
+                      ::testing::PrintToString(std::apply(values, call::Fields(one)));
+             },
+             recorded.what);
 }
 
 // A text as GoogleTest quotes it.

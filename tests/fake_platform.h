@@ -71,6 +71,23 @@ struct CloseHandle { std::string name; };
 struct ArmInterruptGuard { std::string name, text; };
 struct DisarmInterruptGuard {};
 
+// Each record's name, for printing: by its type, so that no list must follow
+// the variant's order.
+inline const char* Name(const Emit& /*c*/) { return "Emit"; }
+inline const char* Name(const OpenKey& /*c*/) { return "OpenKey"; }
+inline const char* Name(const QueryValue& /*c*/) { return "QueryValue"; }
+inline const char* Name(const SetValue& /*c*/) { return "SetValue"; }
+inline const char* Name(const CloseKey& /*c*/) { return "CloseKey"; }
+inline const char* Name(const Broadcast& /*c*/) { return "Broadcast"; }
+inline const char* Name(const SystemParameter& /*c*/) { return "SystemParameter"; }
+inline const char* Name(const SetSysColors& /*c*/) { return "SetSysColors"; }
+inline const char* Name(const CreateNamedMutex& /*c*/) { return "CreateNamedMutex"; }
+inline const char* Name(const WaitForObject& /*c*/) { return "WaitForObject"; }
+inline const char* Name(const ReleaseMutex& /*c*/) { return "ReleaseMutex"; }
+inline const char* Name(const CloseHandle& /*c*/) { return "CloseHandle"; }
+inline const char* Name(const ArmInterruptGuard& /*c*/) { return "ArmInterruptGuard"; }
+inline const char* Name(const DisarmInterruptGuard& /*c*/) { return "DisarmInterruptGuard"; }
+
 // Each record's fields, for comparing and printing.
 inline auto Fields(const Emit& c) { return std::tie(c.text); }
 inline auto Fields(const OpenKey& c) { return std::tie(c.root, c.subkey, c.options, c.access, c.result); }
@@ -284,9 +301,9 @@ class FakePlatform : public PlatformOps {
     return 0;
   }
 
-  std::uint32_t BroadcastMessage(std::uint32_t message, std::uint32_t wparam, std::int32_t lparam,
-                                 std::uint32_t flags, std::uint32_t timeout_ms,
-                                 std::uint32_t bound_ms) override {
+  Bounded BroadcastMessage(std::uint32_t message, std::uint32_t wparam, std::int32_t lparam,
+                           std::uint32_t flags, std::uint32_t timeout_ms,
+                           std::uint32_t bound_ms) override {
     const int number = static_cast<int>(guard_at_broadcast.size());
     calls.emplace_back(call::Broadcast{message, wparam, lparam, flags, timeout_ms, bound_ms});
     std::optional<std::string> seen;
@@ -297,22 +314,25 @@ class FakePlatform : public PlatformOps {
     }
     watched_at_broadcast.push_back(seen);
     guard_at_broadcast.push_back(guard_text);
-    return cut_short_broadcasts.count(number) != 0 ? ms::WAIT_TIMEOUT : ms::WAIT_OBJECT_0;
+    return cut_short_broadcasts.count(number) != 0 ? Bounded::kStillRunning : Bounded::kReturned;
   }
 
-  std::uint32_t ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
-                                     std::uint32_t flags, std::uint32_t bound_ms) override {
+  Bounded ApplySystemParameter(std::uint32_t action, std::uint32_t param, void* data,
+                               std::uint32_t flags, std::uint32_t bound_ms) override {
     calls.emplace_back(call::SystemParameter{action, param, data != nullptr, flags, bound_ms});
-    return cut_short_requests.count(action) != 0 ? ms::WAIT_TIMEOUT : ms::WAIT_OBJECT_0;
+    return cut_short_requests.count(action) != 0 ? Bounded::kStillRunning : Bounded::kReturned;
   }
 
-  std::uint32_t SetSysColors(std::int32_t count, const std::int32_t* elements,
-                             const std::uint32_t* colors, std::uint32_t bound_ms) override {
+  Bounded SetSysColors(std::int32_t count, const std::int32_t* elements,
+                       const std::uint32_t* colors, std::uint32_t bound_ms) override {
     calls.emplace_back(call::SetSysColors{{elements, elements + count}, bound_ms});
+    if (count < 1 || count > 25) {
+      violations.push_back("SetSysColors of " + std::to_string(count) + " elements, not 1 to 25");
+    }
     for (std::int32_t i = 0; i < count; ++i) {
       system_colors[elements[i]] = colors[i];
     }
-    return colors_cut_short ? ms::WAIT_TIMEOUT : ms::WAIT_OBJECT_0;
+    return colors_cut_short ? Bounded::kStillRunning : Bounded::kReturned;
   }
 
   std::int32_t CreateNamedMutex(const char* name, Handle* mutex) override {

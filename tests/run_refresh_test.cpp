@@ -23,7 +23,7 @@ class RunRefreshTest : public FakeTest {
     PutIconSize("48");
     PutScheme("1 2 3");
   }
-  int Run() { return RunRefresh(fake); }
+  int Run() { return static_cast<int>(RunRefresh(fake)); }
 };
 
 TEST_F(RunRefreshTest, BannerComesFirstAndIsTheOnlyOutputWhenBothKeysExist) {

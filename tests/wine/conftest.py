@@ -1,9 +1,13 @@
 import os
 import subprocess
+import sys
 
 import pytest
 
-from winetools import BUILD, PLAIN_SCHEME, Wine
+# The cases and names, and their reader, live with the data.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "data"))
+from winetools import BUILD, PLAIN_SCHEME, Wine  # noqa: E402
 
 
 def built(name, variable):

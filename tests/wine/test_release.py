@@ -157,15 +157,38 @@ def make_token(folder, key_pem):
     return env
 
 
-def configure_failure(*args):
+def configure_failure(*args, source=ROOT):
     """Configures a throwaway build: the error output when configure fails,
     None when it succeeds."""
     with tempfile.TemporaryDirectory() as build:
         done = subprocess.run(
-            ["cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-             "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(ROOT, "cmake/mingw-i686.cmake"), *args],
+            ["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+             "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake/mingw-i686.cmake"), *args],
             capture_output=True, text=True)
         return " ".join(done.stderr.split()) if done.returncode != 0 else None
+
+
+def copy_with_version(work, version):
+    """A copy of this source whose project() gives version: its folder."""
+    source = os.path.join(work, "source-" + version)
+    shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns("build", ".git"))
+    lists = os.path.join(source, "CMakeLists.txt")
+    text, changed = re.subn(r"(project\(plenvor VERSION )[0-9.]+", rf"\g<1>{version}",
+                            read(lists).decode())
+    assert changed == 1
+    write(lists, text)
+    return source
+
+
+def test_configure_refuses_versions_windows_installer_cannot_upgrade(tmp_path):
+    # The ProductVersion property's page: major and minor at most 255, build
+    # at most 65535, and a fourth field ignored.
+    refused = {version: configure_failure(source=copy_with_version(str(tmp_path), version))
+               for version in ("1.0.1.1", "256.0", "1.256", "1.0.65536", "255.255.65535")}
+    assert "fourth field" in refused.pop("1.0.1.1")
+    assert refused.pop("255.255.65535") is None
+    assert all(message and "out of Windows Installer's range" in message
+               for message in refused.values()), refused
 
 
 def test_configure_refuses_a_signing_key_without_a_timestamp_decision():
@@ -326,13 +349,7 @@ def build_newer(work):
     its third field): its folder and its version."""
     parts = (build_version().split(".") + ["0", "0"])[:3]
     newer = ".".join(parts[:2] + [str(int(parts[2]) + 1)])
-    source, build = os.path.join(work, "source"), os.path.join(work, "build")
-    shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns("build", ".git"))
-    lists = os.path.join(source, "CMakeLists.txt")
-    text, changed = re.subn(r"(project\(plenvor VERSION )[0-9.]+", rf"\g<1>{newer}",
-                            read(lists).decode())
-    assert changed == 1
-    write(lists, text)
+    source, build = copy_with_version(work, newer), os.path.join(work, "build")
     configure(source, build)
     run("cmake", "--build", build, "--target", "release_files", "-j2")
     return build, newer
@@ -485,6 +502,7 @@ def test_logon_task_definition_holds_what_an_administrator_imports():
     # At the logon of any user: a logon trigger with no user named. Any member
     # of Users, as that user, elevated where the user can be; no LogonType,
     # which Microsoft documents as valid only beside a UserId.
+    assert one("RegistrationInfo/Author") == PUBLISHER
     assert [t.tag for t in task.find(TASK_NS + "Triggers")] == [TASK_NS + "LogonTrigger"]
     assert one("Principals/Principal/GroupId") == "S-1-5-32-545"  # BUILTIN\Users
     assert one("Principals/Principal/RunLevel") == "HighestAvailable"

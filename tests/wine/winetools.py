@@ -13,6 +13,7 @@ from dataclasses import dataclass, field
 
 import pefile
 
+from model import REG_SZ
 from testdata import COLOR_NAMES, DATA, FACTS, banner
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -22,7 +23,6 @@ ICON_SIZE = FACTS["icon_size"]
 COLORS = FACTS["colors"]
 # The machine-wide lock that runs take turns under.
 ICON_SIZE_LOCK = FACTS["lock"]
-REG_SZ = 1
 
 
 def build_version(build=BUILD):

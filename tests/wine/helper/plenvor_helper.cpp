@@ -18,10 +18,13 @@
 
 namespace {
 
+// The roots the suite names; null for any other, which a command refuses
+// rather than touch another branch of the registry.
 HKEY RootKey(const std::string& name) {
   if (name == "HKCU") return HKEY_CURRENT_USER;
   if (name == "HKU") return HKEY_USERS;
-  return HKEY_LOCAL_MACHINE;
+  if (name == "HKLM") return HKEY_LOCAL_MACHINE;
+  return nullptr;
 }
 
 std::string ToHex(const std::vector<unsigned char>& bytes) {
@@ -85,7 +88,8 @@ std::string TakeLock(const std::string& name, DWORD wait_ms) {
   return out;
 }
 
-// One line of "plenvor_helper reg" (fields split by tabs); what it prints:
+// One line of "plenvor_helper reg" (fields split by tabs), ROOT being HKCU,
+// HKU or HKLM ("error unknown root" for any other); what it prints:
 //   set ROOT PATH NAME TYPE HEX  creates the key if needed; stores the bytes as given
 //   get ROOT PATH NAME           "TYPE HEX" (the exact stored bytes) or "missing"
 //   delkey ROOT PATH             deletes the key with everything below it
@@ -95,6 +99,8 @@ std::string TakeLock(const std::string& name, DWORD wait_ms) {
 //                                the wait's result in hex and the DACL in SDDL, or "error N"
 std::string RunCommand(const std::vector<std::string>& f) {
   const std::string& verb = f[0];
+  if (verb != "syscolors" && verb != "lock" && f.size() > 1 && RootKey(f[1]) == nullptr)
+    return "error unknown root " + f[1];
   if (verb == "set" && f.size() == 6) {
     HKEY key = nullptr;
     LONG status = RegCreateKeyExA(RootKey(f[1]), f[2].c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,

@@ -1,13 +1,13 @@
-"""The cases and names under tests/data, as the Wine suite and the model's
-test read them. `testdata.py seeds DIR` writes the case texts as seed inputs
-for the fuzz targets; `testdata.py cpp FILE VERSION` writes them as C++
-initialisers for the unit tests."""
+"""The cases and names in this folder, as the Wine suite and the model read
+them. `testdata.py seeds DIR` writes the case texts as seed inputs for the
+fuzz targets; `testdata.py cpp FILE VERSION` writes them as C++ initialisers
+for the unit tests."""
 
 import os
 import re
 import sys
 
-DATA = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "data")
+DATA = os.path.dirname(os.path.abspath(__file__))
 _ESCAPES = {"t": b"\t", "n": b"\n", "v": b"\v", "f": b"\f", "r": b"\r", "0": b"\0", "\\": b"\\"}
 
 
@@ -57,7 +57,7 @@ def write_cpp(path, version):
     def table(name, rows):
         return f"inline const {name} = {{\n" + "".join(f"    {{{row}}},\n" for row in rows) + "};\n"
     with open(path, "w") as f:
-        f.write("// Made by tests/wine/testdata.py from tests/data: edit those, not this.\n")
+        f.write("// Made by tests/data/testdata.py from tests/data: edit those, not this.\n")
         f.write(table("std::vector<IconSizeCase> kIconSizes", (
             f"{t}, {text(b)}, {n}, {text(s)}" for t, b, n, s in ICON_SIZES)))
         f.write(table("std::vector<ColorTextCase> kColorTexts", (
