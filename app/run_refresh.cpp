@@ -23,7 +23,8 @@ constexpr const char* kBanner[] = {
     " \n",
 };
 
-// The lowest non-zero status is the one that says most about the run.
+// The lowest non-zero status says most about the run; a refused key (4),
+// which every run without an administrator's token meets, says least.
 StepOutcome Combine(StepOutcome a, StepOutcome b) {
   if (a == StepOutcome::kCompleted) {
     return b;

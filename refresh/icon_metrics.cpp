@@ -116,13 +116,16 @@ StepOutcome RefreshIconMetrics(PlatformOps& ops, ValueBuffer& buffer) {
   const std::int32_t status =
       OpenStepKey(ops, win::HKEY_USERS, kWindowMetricsPath, win::KEY_ALL_ACCESS, key);
   if (status != win::ERROR_SUCCESS) {
-    if (!IsKeyMissing(status)) {
-      // Refused, not missing: the desktop is still told to re-read its icon
-      // metrics. Status 1 says more than a broadcast cut short would.
-      BroadcastIconMetricsChange(ops);
-      BroadcastIconMetricsChange(ops);
+    if (IsKeyMissing(status)) {
+      return StepOutcome::kKeyNotOpened;
     }
-    return StepOutcome::kKeyNotOpened;
+    // There, but not opened (refused to a standard token): the desktop is
+    // still told to re-read its icon metrics.
+    bool in_time = BroadcastIconMetricsChange(ops);
+    in_time = BroadcastIconMetricsChange(ops) && in_time;
+    // A refusal ranks below a broadcast cut short; any other failure above.
+    const StepOutcome failure = OpenFailure(status);
+    return in_time || failure == StepOutcome::kKeyNotOpened ? failure : StepOutcome::kCutShort;
   }
   const IconSizeLock lock = TakeIconSizeLock(ops);
   bool stored = false;

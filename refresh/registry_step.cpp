@@ -10,6 +10,11 @@ bool IsKeyMissing(std::int32_t open_status) {
          open_status == win::ERROR_BADKEY;
 }
 
+StepOutcome OpenFailure(std::int32_t open_status) {
+  return open_status == win::ERROR_ACCESS_DENIED ? StepOutcome::kKeyRefused
+                                                 : StepOutcome::kKeyNotOpened;
+}
+
 std::int32_t OpenStepKey(PlatformOps& ops, RegKey root, const char* path, std::uint32_t access,
                          RegKey& key) {
   const std::int32_t status = ops.OpenKey(root, path, 0, access, &key);

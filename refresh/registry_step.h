@@ -20,15 +20,22 @@ struct ValueBuffer {
 };
 
 // How a step ended, and so the run's exit status: each value is the status it
-// stands for, and a run ends with the lowest non-zero one of its steps. An
-// interrupted run ends with STATUS_CONTROL_C_EXIT instead, from the platform.
+// stands for. A run ends with the lowest non-zero one of its steps: so
+// kKeyRefused, expected of every run without an administrator's token, shows
+// only when nothing else went wrong. An interrupted run ends with
+// STATUS_CONTROL_C_EXIT instead, from the platform.
 enum class StepOutcome {
   kCompleted = 0,
-  kKeyNotOpened = 1,   // missing, or refused: the step could not do its work
+  kKeyNotOpened = 1,   // missing, or not opened for another reason than a refusal
   kSizeNotStored = 2,  // the icon size was left alone, or a store of it failed
   kCutShort = 3,       // a broadcast, a system-parameter request or the colour
                        // change was cut short: a window did not confirm it in time
+  kKeyRefused = 4,     // the key is there, but access to it was refused
 };
+
+// The outcome of a step whose key could not be opened: kKeyRefused for
+// ERROR_ACCESS_DENIED, else kKeyNotOpened.
+StepOutcome OpenFailure(std::int32_t open_status);
 
 // True for the open results that mean the key is not there.
 bool IsKeyMissing(std::int32_t open_status);

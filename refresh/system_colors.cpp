@@ -83,9 +83,10 @@ int ParseColorText(const char* text, std::array<std::int32_t, 3>& rgb) {
 
 StepOutcome ReloadSystemColors(PlatformOps& ops, ValueBuffer& buffer) {
   RegKey key = 0;
-  if (OpenStepKey(ops, win::HKEY_CURRENT_USER, kColorsPath, win::KEY_READ, key) !=
-      win::ERROR_SUCCESS) {
-    return StepOutcome::kKeyNotOpened;
+  const std::int32_t status =
+      OpenStepKey(ops, win::HKEY_CURRENT_USER, kColorsPath, win::KEY_READ, key);
+  if (status != win::ERROR_SUCCESS) {
+    return OpenFailure(status);
   }
 
   std::array<std::int32_t, kSystemColorCount> elements{};

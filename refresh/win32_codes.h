@@ -12,6 +12,7 @@ namespace plenvor::win {
 constexpr std::int32_t ERROR_SUCCESS = 0;
 constexpr std::int32_t ERROR_FILE_NOT_FOUND = 2;
 constexpr std::int32_t ERROR_PATH_NOT_FOUND = 3;
+constexpr std::int32_t ERROR_ACCESS_DENIED = 5;
 constexpr std::int32_t ERROR_BAD_PATHNAME = 161;
 constexpr std::int32_t ERROR_BADDB = 1009;
 constexpr std::int32_t ERROR_BADKEY = 1010;

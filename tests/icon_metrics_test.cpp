@@ -191,13 +191,20 @@ TEST_F(RefreshIconMetricsTest, MissingKeyIsReportedAndNothingIsTouched) {
   EXPECT_TRUE(fake.registry.empty());
 }
 
-TEST_F(RefreshIconMetricsTest, RefusedKeyStillBroadcastsTwiceAndTouchesNothing) {
-  PutIconSize("12");
-  fake.open_status[WindowMetricsPath()] = ms::ERROR_ACCESS_DENIED;
-  EXPECT_EQ(Run(), StepOutcome::kKeyNotOpened);
-  EXPECT_EQ(fake.calls, (std::vector<Call>{OpenWindowMetrics(ms::ERROR_ACCESS_DENIED),
-                                           kIconBroadcast, kIconBroadcast}));
-  EXPECT_EQ(IconSize(), "12");
+TEST_F(RefreshIconMetricsTest, KeyNotOpenedStillBroadcastsTwiceAndTouchesNothing) {
+  // Refused (a standard token asking for full access): status 4; any other
+  // failure to open a key that is there: 1.
+  for (const auto& [status, outcome] :
+       {std::pair{ms::ERROR_ACCESS_DENIED, StepOutcome::kKeyRefused},
+        std::pair{ms::ERROR_NOT_ENOUGH_MEMORY, StepOutcome::kKeyNotOpened}}) {
+    fake.calls.clear();
+    PutIconSize("12");
+    fake.open_status[WindowMetricsPath()] = status;
+    EXPECT_EQ(Run(), outcome) << status;
+    EXPECT_EQ(fake.calls,
+              (std::vector<Call>{OpenWindowMetrics(status), kIconBroadcast, kIconBroadcast}));
+    EXPECT_EQ(IconSize(), "12");
+  }
 }
 
 }  // namespace

@@ -105,16 +105,29 @@ TEST_P(RunRefreshCaseTest, GivesTheLowestStatusAndKeepsTheSize) {
   EXPECT_EQ(IconSize(), "48");
 }
 
-// Where several outcomes meet, the lowest non-zero status.
+// Where several outcomes meet, the lowest non-zero status, but 4 (a refused
+// key, as every standard user's logon meets) only when nothing else went wrong.
 INSTANTIATE_TEST_SUITE_P(
     Runs, RunRefreshCaseTest,
     ::testing::Values(
         RunCase{"BothPresent", 0, 0, ms::WAIT_OBJECT_0, "", 0, "CW"},
         RunCase{"IconsMissing", ms::ERROR_FILE_NOT_FOUND, 0, ms::WAIT_OBJECT_0, "", 1, "KCW"},
         RunCase{"IconsBadDb", ms::ERROR_BADDB, 0, ms::WAIT_OBJECT_0, "", 1, "KCW"},
-        RunCase{"IconsRefused", ms::ERROR_ACCESS_DENIED, 0, ms::WAIT_OBJECT_0, "", 1, "CW"},
+        RunCase{"IconsRefused", ms::ERROR_ACCESS_DENIED, 0, ms::WAIT_OBJECT_0, "", 4, "CW"},
+        RunCase{"IconsNotOpenedOtherwise", ms::ERROR_NOT_ENOUGH_MEMORY, 0, ms::WAIT_OBJECT_0, "", 1,
+                "CW"},
         RunCase{"ColorsMissing", 0, ms::ERROR_BADKEY, ms::WAIT_OBJECT_0, "", 1, "CWK"},
-        RunCase{"ColorsRefused", 0, ms::ERROR_ACCESS_DENIED, ms::WAIT_OBJECT_0, "", 1, "CW"},
+        RunCase{"ColorsRefused", 0, ms::ERROR_ACCESS_DENIED, ms::WAIT_OBJECT_0, "", 4, "CW"},
+        RunCase{"BothRefused", ms::ERROR_ACCESS_DENIED, ms::ERROR_ACCESS_DENIED, ms::WAIT_OBJECT_0,
+                "", 4, "CW"},
+        RunCase{"IconsRefusedAndColorsMissing", ms::ERROR_ACCESS_DENIED, ms::ERROR_FILE_NOT_FOUND,
+                ms::WAIT_OBJECT_0, "", 1, "CWK"},
+        RunCase{"ColorsRefusedAndIconSizeLeftAlone", 0, ms::ERROR_ACCESS_DENIED, ms::WAIT_TIMEOUT,
+                "", 2, "CW"},
+        RunCase{"IconsRefusedAndWallpaperCutShort", ms::ERROR_ACCESS_DENIED, 0, ms::WAIT_OBJECT_0,
+                "W", 3, "CW"},
+        RunCase{"IconsRefusedAndItsBroadcastCutShort", ms::ERROR_ACCESS_DENIED, 0,
+                ms::WAIT_OBJECT_0, "1", 3, "CW"},
         RunCase{"BothMissing", ms::ERROR_FILE_NOT_FOUND, ms::ERROR_FILE_NOT_FOUND,
                 ms::WAIT_OBJECT_0, "", 1, "KCWK"},
         RunCase{"IconSizeLeftAlone", 0, 0, ms::WAIT_TIMEOUT, "", 2, "CW"},
@@ -123,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"LeftAloneAndColorsMissing", 0, ms::ERROR_FILE_NOT_FOUND, ms::WAIT_TIMEOUT, "", 1,
                 "CWK"},
         RunCase{"IconsRefusedAndColorsCutShort", ms::ERROR_ACCESS_DENIED, 0, ms::WAIT_OBJECT_0, "S",
-                1, "CW"},
+                3, "CW"},
         RunCase{"CursorsCutShort", 0, 0, ms::WAIT_OBJECT_0, "C", 3, "CW"},
         RunCase{"WallpaperCutShort", 0, 0, ms::WAIT_OBJECT_0, "W", 3, "CW"},
         RunCase{"FirstIconBroadcastCutShort", 0, 0, ms::WAIT_OBJECT_0, "1", 3, "CW"},

@@ -159,11 +159,16 @@ TEST_F(ReloadSystemColorsTest, MissingKeyIsReportedAndNothingIsRead) {
   EXPECT_EQ(fake.calls, (std::vector<Call>{OpenColors(ms::ERROR_FILE_NOT_FOUND), KeyMissing()}));
 }
 
-TEST_F(ReloadSystemColorsTest, RefusedKeyEndsTheStepSilently) {
+TEST_F(ReloadSystemColorsTest, KeyNotOpenedEndsTheStepSilently) {
   PutScheme("1 2 3");
-  fake.open_status[ColorsPath()] = ms::ERROR_ACCESS_DENIED;
-  EXPECT_EQ(Run(), StepOutcome::kKeyNotOpened);
-  EXPECT_EQ(fake.calls, std::vector<Call>{OpenColors(ms::ERROR_ACCESS_DENIED)});
+  for (const auto& [status, outcome] :
+       {std::pair{ms::ERROR_ACCESS_DENIED, StepOutcome::kKeyRefused},
+        std::pair{ms::ERROR_NOT_ENOUGH_MEMORY, StepOutcome::kKeyNotOpened}}) {
+    fake.calls.clear();
+    fake.open_status[ColorsPath()] = status;
+    EXPECT_EQ(Run(), outcome) << status;
+    EXPECT_EQ(fake.calls, std::vector<Call>{OpenColors(status)});
+  }
 }
 
 }  // namespace
