@@ -1,17 +1,19 @@
+cmake_minimum_required(VERSION 3.25)
 # Builds the Windows Installer package with wixl:
-#   cmake -DVERSION=1.0 -DFILE_VERSION=1.0.0.0 -DWXS=plenvor.wxs -DEXE=... -DREADME=...
-#         -DLICENCE=... -DLOGON_TASK=... -DOUT=plenvor-1.0-win32.msi -DEPOCH=<seconds or empty>
-#         -DPUBLISHER=... -DDESCRIPTION=... -DWIXL=... -DMSIBUILD=... -DFAKETIME=... -P msi.cmake
-# The ProductCode follows the version; the package code follows everything
-# the package holds, so that two packages share one only when their bytes are
-# the same. wixl's clock and the files' times are held at EPOCH (1980-01-01
-# without it), the times stamped into the summary information and the
-# cabinet, so that two clean builds give the same bytes.
+#   cmake -DVERSION=1.0 -DFILE_VERSION=1.0.0.0 -DPRODUCT_CODE=... -DWXS=plenvor.wxs "-DFILES=a|b|..."
+#         "-DPROGRAMS=plenvor.exe|plenvorw.exe" -DOUT=plenvor-1.0-win32.msi
+#         -DEPOCH=<seconds or empty> -DPUBLISHER=... -DDESCRIPTION=... -DWIXL=...
+#         -DMSIBUILD=... -DFAKETIME=... -P msi.cmake
+# FILES are what it packs, found by their names; PROGRAMS, those of them
+# that carry a version resource. The ProductCode (made by CMakeLists.txt)
+# follows the version; the package code follows everything the package holds, so that two packages
+# share one only when their bytes are the same. wixl's clock and the files'
+# times are held at EPOCH (1980-01-01 without it), the times stamped into the
+# summary information and the cabinet, so that two clean builds give the
+# same bytes.
 
-# Namespaces of our own for the derived codes; never change them.
-set(product_namespace 7d3a5330-b735-4dd6-abb9-6aac23a46a06)
+# A namespace of our own for the derived package code; never change it.
 set(package_namespace 7c797b88-631a-472a-91fa-a39e50e6634a)
-string(UUID product_code NAMESPACE ${product_namespace} NAME "Plenvor ${VERSION}" TYPE SHA1 UPPER)
 
 if("${EPOCH}" STREQUAL "")
   set(EPOCH 315532800)
@@ -25,41 +27,84 @@ execute_process(COMMAND date -u -d "@${EPOCH}" "+%Y-%m-%d %H:%M:%S"
 set(stage "${OUT}.files")
 file(REMOVE_RECURSE "${stage}")
 file(MAKE_DIRECTORY "${stage}")
-file(COPY_FILE "${EXE}" "${stage}/plenvor.exe")
-file(COPY_FILE "${README}" "${stage}/README.txt")
-file(COPY_FILE "${LICENCE}" "${stage}/LICENSE")
-file(COPY_FILE "${LOGON_TASK}" "${stage}/plenvor-logon-task.xml")
+string(REPLACE "|" ";" files "${FILES}")
+string(REPLACE "|" ";" programs "${PROGRAMS}")
+set(packed)
+foreach(path IN LISTS files)
+  get_filename_component(name "${path}" NAME)
+  file(COPY_FILE "${path}" "${stage}/${name}")
+  list(APPEND packed "${name}")
+endforeach()
 # The cabinet keeps each file's modification time, which faketime leaves alone.
-set(packed plenvor.exe README.txt LICENSE plenvor-logon-task.xml)
 execute_process(COMMAND touch -d "@${EPOCH}" ${packed}
                 WORKING_DIRECTORY "${stage}" COMMAND_ERROR_IS_FATAL ANY)
-# What makes the package's bytes: the version, the time, the source and each file.
+# What makes the package's bytes: the version, the time, the names, the source
+# and each file.
 file(SHA256 "${WXS}" content)
 string(PREPEND content "Plenvor ${VERSION} ${EPOCH} ${PUBLISHER} ${DESCRIPTION} ")
 foreach(name IN LISTS packed)
   file(SHA256 "${stage}/${name}" hash)
-  string(APPEND content " ${hash}")
+  string(APPEND content " ${name} ${hash}")
 endforeach()
 string(UUID package_code NAMESPACE ${package_namespace} NAME "${content}" TYPE SHA1 UPPER)
 file(REMOVE "${OUT}")
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env TZ=UTC "${FAKETIME}" -f "${clock}"
           "${WIXL}" --arch x86 -o "${OUT}"
-          -D "Version=${VERSION}" -D "ProductCode=${product_code}" -D "Publisher=${PUBLISHER}"
+          -D "Version=${VERSION}" -D "ProductCode=${PRODUCT_CODE}" -D "Publisher=${PUBLISHER}"
           -D "Description=${DESCRIPTION}" "${WXS}"
   WORKING_DIRECTORY "${stage}"
   COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE_RECURSE "${stage}")
-# What wixl cannot write: the package code (it draws one at random), and the
-# program's version and language (those of its version resource, 0x409) in
-# the File table, with no hash row, which Windows Installer allows only for
-# files without a version. With them, its file-versioning rules compare the
-# versions of a copy already on disk and of the one in the package.
+
+# What wixl cannot write.
+# - The programs' versions and language (those of their version resources,
+#   0x409) in the File table, with no hash row, which Windows Installer allows
+#   only for files without a version. With them, its file-versioning rules
+#   compare the versions of a copy already on disk and of the one in the package.
+set(queries)
+foreach(name IN LISTS programs)
+  list(APPEND queries
+    -q "UPDATE `File` SET `Version` = '${FILE_VERSION}', `Language` = '1033' WHERE `File` = '${name}'"
+    -q "DELETE FROM `MsiFileHash` WHERE `File_` = '${name}'")
+endforeach()
+# - The logon task, registered with the system's schtasks.exe once the files
+#   are in place and removed before they go. Custom action type 34 (an
+#   executable in a folder, here INSTALLDIR, as the working folder) + 1024
+#   (deferred, in the script) + 2048 (as the system, not the installing
+#   user); the rollback of the registration adds 256 (rollback only), and the
+#   removals add 64 (go on whatever schtasks returns: the task may be gone
+#   already). Each definition names the command for its kind of Windows.
+#   LOGONTASK=0 installs without the task, for fleets that deploy it by Group
+#   Policy; it is listed in SecureCustomProperties so that a managed install
+#   passes it to the installer's system side.
+set(schtasks "\"[SystemFolder]schtasks.exe\"")
+set(task "/tn \"Plenvor logon refresh\"")
+set(create "${schtasks} /create ${task} /xml \"[INSTALLDIR]plenvor-logon-task")
+set(delete "${schtasks} /delete ${task} /f")
+set(installing "NOT REMOVE~=\"ALL\" AND LOGONTASK<>\"0\"")
+foreach(action
+    "PlenvorCreateTaskRollback|3426|${delete}|${installing}|4001"
+    "PlenvorCreateTask64|3106|${create}-64bit.xml\" /f|VersionNT64 AND ${installing}|4002"
+    "PlenvorCreateTask32|3106|${create}-32bit.xml\" /f|NOT VersionNT64 AND ${installing}|4003"
+    "PlenvorDeleteTask|3170|${delete}|REMOVE~=\"ALL\"|3499")
+  string(REPLACE "|" ";" fields "${action}")
+  list(GET fields 0 name)
+  list(GET fields 1 type)
+  list(GET fields 2 target)
+  list(GET fields 3 condition)
+  list(GET fields 4 sequence)
+  list(APPEND queries
+    -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', ${type}, 'INSTALLDIR', '${target}')"
+    -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${condition}', ${sequence})")
+endforeach()
+# - The package code (wixl draws one at random).
+# The list of secure properties is written in the command itself: in a CMake
+# list its semicolons would split it.
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env TZ=UTC "${FAKETIME}" -f "${clock}"
-          "${MSIBUILD}" "${OUT}"
-          -q "UPDATE `File` SET `Version` = '${FILE_VERSION}', `Language` = '1033' WHERE `File` = 'plenvor.exe'"
-          -q "DELETE FROM `MsiFileHash` WHERE `File_` = 'plenvor.exe'"
+          "${MSIBUILD}" "${OUT}" ${queries}
+          -q "UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LOGONTASK' WHERE `Property` = 'SecureCustomProperties'"
           # Last: msibuild takes the words after -s as its optional fields.
           -s "Plenvor ${VERSION}" "${PUBLISHER}" "Intel;1033" "{${package_code}}"
   COMMAND_ERROR_IS_FATAL ANY)

@@ -1,14 +1,15 @@
 cmake_minimum_required(VERSION 3.25)
 # Writes the README's sections for users (each between "<!-- users -->" and
 # "<!-- /users -->") as plain text with CRLF line ends:
-#   cmake -DIN=README.md -DOUT=README.txt -DVERSION=1.0 -P readme_txt.cmake
+#   cmake -DIN=README.md -DOUT=README.txt -DVERSION=1.0 -DPRODUCT_CODE=... -P readme_txt.cmake
+# headed by the release's ProductCode, by which administrators remove it.
 # Plain string operations only: the text holds ';' and '[', which CMake
 # lists would take apart.
 file(READ "${IN}" rest)
 set(title "Plenvor ${VERSION}")
 string(LENGTH "${title}" width)
 string(REPEAT "=" ${width} rule)
-set(text "${title}\n${rule}\n")
+set(text "${title}\n${rule}\n\nProductCode: {${PRODUCT_CODE}}\nTo remove this release: msiexec /x {${PRODUCT_CODE}} /qn\n")
 set(found FALSE)
 while(TRUE)
   string(FIND "${rest}" "<!-- users -->" start)

@@ -1,5 +1,5 @@
-# Authenticode signing of plenvor.exe with osslsigncode, right after the link,
-# so that SHA256SUMS and the archive hold the signed file. Off unless a key is
+# Authenticode signing of the programs with osslsigncode, right after the link,
+# so that SHA256SUMS, the archive and the MSI hold the signed files. Off unless a key is
 # given at configure time:
 #   -DPLENVOR_SIGN_PKCS12=cert.p12 -DPLENVOR_SIGN_PASSWORD_FILE=pass.txt
 # or, for a key that stays on a token, osslsigncode's own key options:
@@ -51,9 +51,16 @@ if(sign_key_args)
   if(PLENVOR_SIGN_TIMESTAMP_URL)
     list(APPEND sign_args -ts ${PLENVOR_SIGN_TIMESTAMP_URL})
   endif()
-  add_custom_command(TARGET plenvor POST_BUILD
-    COMMAND ${OSSLSIGNCODE} sign ${sign_args}
-            -in $<TARGET_FILE:plenvor> -out $<TARGET_FILE:plenvor>.signed
-    COMMAND ${CMAKE_COMMAND} -E rename $<TARGET_FILE:plenvor>.signed $<TARGET_FILE:plenvor>
-    VERBATIM)
 endif()
+
+# Signs a program right after its link, with the settings above, when a key
+# is given.
+function(plenvor_sign target)
+  if(sign_args)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${OSSLSIGNCODE} sign ${sign_args}
+              -in $<TARGET_FILE:${target}> -out $<TARGET_FILE:${target}>.signed
+      COMMAND ${CMAKE_COMMAND} -E rename $<TARGET_FILE:${target}>.signed $<TARGET_FILE:${target}>
+      VERBATIM)
+  endif()
+endfunction()

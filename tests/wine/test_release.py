@@ -39,16 +39,29 @@ def write(path, data):
     return path
 
 
-def test_program_file_is_a_small_self_contained_console_program(exe):
-    pe = pefile.PE(exe)
+# The programs a release holds: the subsystem each is for (3, the console; 2,
+# Windows' GUI, so that no console window opens) and the system DLLs it imports.
+PROGRAMS = {
+    "plenvor.exe": (3, {"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll", "USER32.dll"}),
+    "plenvorw.exe": (2, {"KERNEL32.dll", "msvcrt.dll"}),
+}
+
+
+def beside(path, name):
+    return os.path.join(os.path.dirname(path), name)
+
+
+@pytest.mark.parametrize("name", PROGRAMS)
+def test_program_files_are_small_and_self_contained(exe, name):
+    pe = pefile.PE(beside(exe, name))
     header = pe.OPTIONAL_HEADER
-    # PE32, for the console subsystem, version 4.0
+    subsystem, imports = PROGRAMS[name]
+    # PE32, subsystem version 4.0
     assert (header.Magic, header.Subsystem, header.MajorSubsystemVersion,
-            header.MinorSubsystemVersion) == (0x10B, 3, 4, 0)
+            header.MinorSubsystemVersion) == (0x10B, subsystem, 4, 0)
     assert pe.FILE_HEADER.NumberOfSymbols == 0  # stripped
     assert len(pe.__data__) <= 24 * 1024, len(pe.__data__)
-    assert {entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT} == \
-        {"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll", "USER32.dll"}
+    assert {entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT} == imports
 
 
 def version_resource(path):
@@ -70,16 +83,18 @@ def four_fields(version):
     return ".".join((version.split(".") + ["0"] * 4)[:4])
 
 
-def test_version_resource_and_time_stamp_follow_the_build(exe):
+@pytest.mark.parametrize("name", PROGRAMS)
+def test_version_resource_and_time_stamp_follow_the_build(exe, name):
     version = build_version()
-    fields = version_resource(exe)
-    assert (fields["ProductName"], fields["FileVersion"], fields["ProductVersion"],
-            fields["Fixed"], fields["FixedProduct"]) == \
-        ("Plenvor", version, version, four_fields(version), four_fields(version))
+    fields = version_resource(beside(exe, name))
+    assert (fields["ProductName"], fields["OriginalFilename"], fields["CompanyName"],
+            fields["FileVersion"], fields["ProductVersion"], fields["Fixed"],
+            fields["FixedProduct"]) == ("Plenvor", name, PUBLISHER, version, version,
+                                        four_fields(version), four_fields(version))
     assert fields["FileDescription"]
     with open(os.path.join(BUILD, "CMakeCache.txt")) as f:
         stamp = int(re.search(r"^PLENVOR_TIME_STAMP:INTERNAL=(\d+)$", f.read(), re.M).group(1))
-    assert pefile.PE(exe, fast_load=True).FILE_HEADER.TimeDateStamp == stamp
+    assert pefile.PE(beside(exe, name), fast_load=True).FILE_HEADER.TimeDateStamp == stamp
 
 
 def release_file(build, suffix):
@@ -99,18 +114,21 @@ def package(build, env=None):
             release_file(build, "msi"))
 
 
+TASKS = ["plenvor-logon-task-32bit.xml", "plenvor-logon-task-64bit.xml"]
+
+
 def assert_archive_holds(archive_path, exe_path, msi):
     with zipfile.ZipFile(archive_path) as archive:
-        assert sorted(archive.namelist()) == ["LICENSE", "README.txt", "SHA256SUMS",
-                                              "plenvor-logon-task.xml", "plenvor.exe"]
-        exe, sums, readme, licence, task = (archive.read(name) for name in (
-            "plenvor.exe", "SHA256SUMS", "README.txt", "LICENSE", "plenvor-logon-task.xml"))
-    assert exe == read(exe_path)
-    assert sums.decode() == (hashlib.sha256(exe).hexdigest() + "  plenvor.exe\n" +
-                             hashlib.sha256(read(msi)).hexdigest() + f"  {os.path.basename(msi)}\n")
-    assert licence.startswith(b"MIT License")
-    assert task == read(os.path.join(os.path.dirname(archive_path), "plenvor-logon-task.xml"))
-    return readme.decode()
+        assert sorted(archive.namelist()) == sorted(["LICENSE", "README.txt", "SHA256SUMS",
+                                                     *TASKS, *PROGRAMS])
+        files = {name: archive.read(name) for name in archive.namelist()}
+    for name in [*PROGRAMS, *TASKS]:
+        assert files[name] == read(beside(exe_path, name)), name
+    assert files["SHA256SUMS"].decode() == "".join(
+        f"{hashlib.sha256(read(path)).hexdigest()}  {os.path.basename(path)}\n"
+        for path in (exe_path, beside(exe_path, "plenvorw.exe"), msi))
+    assert files["LICENSE"].startswith(b"MIT License")
+    return files["README.txt"].decode()
 
 
 def test_release_archive_holds_the_program_its_sum_a_readme_and_the_licence(exe):
@@ -121,6 +139,9 @@ def test_release_archive_holds_the_program_its_sum_a_readme_and_the_licence(exe)
     assert "\r\n" in readme and "\n" not in readme.replace("\r\n", "")
     for needed in ("Exit statuses", "Deploying to many desktops", "Known limits", "0xC000013A"):
         assert needed in readme
+    # Where an administrator finds the code that removes this release.
+    code = msi_property(msi, "ProductCode")
+    assert f"msiexec /x {code} /qn" in readme
     for dev_only in ("cmake", "scripts/", "```", "**", "<!--"):
         assert dev_only not in readme
 
@@ -270,18 +291,18 @@ def test_timestamped_release_verifies_after_its_certificate_has_expired(signed_b
     outcomes = {}
     for name in ("file", "token", "file-untimestamped", "token-untimestamped"):
         exe, _, msi = builds[name]
-        for signed_file in (exe, msi):
+        for signed_file in (*(beside(exe, program) for program in PROGRAMS), msi):
             now, then = verify(work, signed_file), verify(work, signed_file, later)
             outcomes[name, os.path.basename(signed_file)] = (now.returncode, then.returncode)
             print(name, os.path.basename(signed_file), then.stdout, then.stderr)
-    exe_name, msi_name = (os.path.basename(path) for path in (builds["file"][0], builds["file"][2]))
+    signed_files = [*PROGRAMS, os.path.basename(builds["file"][2])]
     # Timestamped, each signed file verifies now and after the end; the
     # controls without a timestamp verify now and fail then.
     assert outcomes == {(name, file): (0, 0 if "-" not in name else 1)
                         for name in ("file", "token", "file-untimestamped", "token-untimestamped")
-                        for file in (exe_name, msi_name)}
+                        for file in signed_files}
     # One timestamp for each signed file of the two timestamped builds.
-    assert len(answered) == 4, answered
+    assert len(answered) == 2 * len(signed_files), answered
 
 
 def test_signed_release_verifies_and_is_reproducible(signed_builds, exe):
@@ -290,7 +311,7 @@ def test_signed_release_verifies_and_is_reproducible(signed_builds, exe):
     # signed from the file and from the token are identical.
     (exe1, archive, msi), (exe2, archive2, msi2) = (builds["file-untimestamped"],
                                                     builds["token-untimestamped"])
-    for signed_file in (exe1, msi, exe2, msi2):
+    for signed_file in (exe1, beside(exe1, "plenvorw.exe"), msi, exe2, msi2):
         verified = verify(work, signed_file)
         assert verified.returncode == 0, signed_file + verified.stdout + verified.stderr
         digests = re.findall(r"Message digest algorithm\s*:\s*(\S+)", verified.stdout)
@@ -302,7 +323,8 @@ def test_signed_release_verifies_and_is_reproducible(signed_builds, exe):
         data[offset] ^= 1
         assert verify(work, write(signed_file + ".tampered", bytes(data))).returncode != 0
 
-    assert read(exe1) == read(exe2)
+    for program in PROGRAMS:
+        assert read(beside(exe1, program)) == read(beside(exe2, program)), program
     assert_same_package(msi, msi2)
     assert read(archive) == read(archive2)
     # Of one commit and one time, an unsigned and a signed package hold other
@@ -311,10 +333,12 @@ def test_signed_release_verifies_and_is_reproducible(signed_builds, exe):
     _, _, unsigned_msi = builds["unsigned"]
     assert read(builds["unsigned"][0]) != read(exe1)
     assert package_code(msi) != package_code(unsigned_msi)
-    # The package installs the signed program itself.
+    # The package installs the signed programs themselves.
     extracted = os.path.join(work, "extracted")
     run("msiextract", "-C", extracted, msi)
-    assert read(os.path.join(extracted, "Program Files", "Plenvor", "plenvor.exe")) == read(exe1)
+    for program in PROGRAMS:
+        assert read(os.path.join(extracted, "Program Files", "Plenvor", program)) == \
+            read(beside(exe1, program)), program
     assert_archive_holds(archive, exe1, msi)
     print(f"signed program: {len(read(exe1))} bytes, unsigned: {len(read(exe))}")
 
@@ -327,7 +351,7 @@ def test_signed_program_runs_as_the_unsigned_one(wine, signed_builds):
 
 # The Windows Installer package --------------------------------------------
 
-INSTALLED_FILES = ["LICENSE", "README.txt", "plenvor-logon-task.xml", "plenvor.exe"]
+INSTALLED_FILES = sorted(["LICENSE", "README.txt", *TASKS, *PROGRAMS])
 
 
 @pytest.fixture(scope="module", autouse=True)
@@ -400,11 +424,55 @@ def test_msi_holds_what_fleets_rely_on():
     # machine: REBOOT=ReallySuppress ("Property Reference": prevents a restart
     # at the end of the installation and suppresses every prompt for one).
     assert msi_property(msi, "REBOOT") == "ReallySuppress"
-    # The program's version and language (0x409), and no hash, which Windows
+    # The programs' versions and language (0x409), and no hash, which Windows
     # Installer allows for unversioned files only.
-    program = [row for row in msi_table(msi, "File") if row[0] == "plenvor.exe"]
-    assert [row[4:6] for row in program] == [[four_fields(build_version()), "1033"]]
-    assert "plenvor.exe" not in [row[0] for row in msi_table(msi, "MsiFileHash")]
+    files = {row[0]: row[4:6] for row in msi_table(msi, "File")}
+    assert {name: files.get(name) for name in PROGRAMS} == \
+        {name: [four_fields(build_version()), "1033"] for name in PROGRAMS}
+    assert not set(PROGRAMS) & {row[0] for row in msi_table(msi, "MsiFileHash")}
+
+
+# The logon task's custom actions. Types, from Microsoft's "Custom Action
+# Types" and "Custom Action In-Script Execution Options": 34, an executable
+# whose Source is its working folder; + 1024 (msidbCustomActionTypeInScript,
+# deferred) + 2048 (msidbCustomActionTypeNoImpersonate, as the system);
+# + 256 (msidbCustomActionTypeRollback); + 64 (msidbCustomActionTypeContinue,
+# its exit code ignored). Each runs the system's schtasks.exe.
+SCHTASKS = '"[SystemFolder]schtasks.exe" '
+CREATE = SCHTASKS + '/create /tn "Plenvor logon refresh" /xml "[INSTALLDIR]plenvor-logon-task-{}.xml" /f'
+DELETE = SCHTASKS + '/delete /tn "Plenvor logon refresh" /f'
+INSTALLING = 'NOT REMOVE~="ALL" AND LOGONTASK<>"0"'
+TASK_ACTIONS = {  # action: (type, target, condition)
+    "PlenvorCreateTaskRollback": (34 + 1024 + 2048 + 256 + 64, DELETE, INSTALLING),
+    "PlenvorCreateTask64": (34 + 1024 + 2048, CREATE.format("64bit"), "VersionNT64 AND " + INSTALLING),
+    "PlenvorCreateTask32": (34 + 1024 + 2048, CREATE.format("32bit"),
+                            "NOT VersionNT64 AND " + INSTALLING),
+    "PlenvorDeleteTask": (34 + 1024 + 2048 + 64, DELETE, 'REMOVE~="ALL"'),
+}
+
+
+def test_msi_registers_the_logon_task_and_removes_it():
+    msi = release_file(BUILD, "msi")
+    actions = {row[0]: (int(row[1]), row[2], row[3]) for row in msi_table(msi, "CustomAction")}
+    assert actions == {name: (type_, "INSTALLDIR", target)
+                       for name, (type_, target, _) in TASK_ACTIONS.items()}
+    sequence = {row[0]: (row[1], int(row[2])) for row in msi_table(msi, "InstallExecuteSequence")}
+    assert {name: sequence[name][0] for name in TASK_ACTIONS} == \
+        {name: condition for name, (_, _, condition) in TASK_ACTIONS.items()}
+    at = {name: number for name, (_, number) in sequence.items()}
+    # Registered once the files are in place, each registration after its
+    # rollback (which a failed install then runs); removed before the files go.
+    assert at["InstallFiles"] < at["PlenvorCreateTaskRollback"] < at["PlenvorCreateTask64"] < \
+        at["InstallFinalize"]
+    assert at["PlenvorCreateTaskRollback"] < at["PlenvorCreateTask32"] < at["InstallFinalize"]
+    assert at["InstallInitialize"] < at["PlenvorDeleteTask"] < at["RemoveFiles"]
+    # A major upgrade removes the release before it whole, first, so that its
+    # removal of the task comes before this one's registration.
+    assert at["InstallValidate"] < at["RemoveExistingProducts"] < at["InstallInitialize"]
+    # LOGONTASK=0 skips the task; a public property that the installer's
+    # system side gets in a managed install only when it is listed as secure.
+    assert msi_property(msi, "LOGONTASK") == "1"
+    assert "LOGONTASK" in msi_property(msi, "SecureCustomProperties").split(";")
 
 
 def test_newer_release_numbers_follow_project_version(newer_build):
@@ -412,12 +480,11 @@ def test_newer_release_numbers_follow_project_version(newer_build):
     # numbers, not the text: with only project() raised, both numeric versions
     # of the program and the File table's Version must say the new version.
     newer_dir, newer = newer_build.result()
-    fields = version_resource(os.path.join(newer_dir, "plenvor.exe"))
-    program = [row for row in msi_table(release_file(newer_dir, "msi"), "File")
-               if row[0] == "plenvor.exe"]
-    assert (fields["Fixed"], fields["FixedProduct"], fields["FileVersion"],
-            [row[4] for row in program]) == (four_fields(newer), four_fields(newer), newer,
-                                             [four_fields(newer)])
+    files = {row[0]: row[4] for row in msi_table(release_file(newer_dir, "msi"), "File")}
+    for name in PROGRAMS:
+        fields = version_resource(os.path.join(newer_dir, name))
+        assert (fields["Fixed"], fields["FixedProduct"], fields["FileVersion"], files[name]) == \
+            (four_fields(newer), four_fields(newer), newer, four_fields(newer)), name
     assert msi_property(release_file(newer_dir, "msi"), "ProductVersion") == newer
 
 
@@ -445,18 +512,31 @@ def installed_folder(wine):
     return [f for f in folders if os.path.exists(f)]
 
 
+def registered_tasks(wine):
+    """The Plenvor tasks that Wine's Task Scheduler keeps: one file each under
+    C:\\windows\\system32\\tasks, named for the task."""
+    folder = os.path.join(wine.env["WINEPREFIX"], "drive_c", "windows", "system32", "tasks")
+    return sorted(n for n in os.listdir(folder) if n.startswith("Plenvor")) \
+        if os.path.isdir(folder) else []
+
+
 def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine, newer_build):
     msi = release_file(BUILD, "msi")
     version = build_version()
     assert installed_folder(wine) == [] and uninstall_entry(wine, msi) is None
+    # LOGONTASK=0: the files, and no task.
+    msiexec(wine, "/i", windows_path(msi), "LOGONTASK=0")
+    without_task = (len(installed_folder(wine)), registered_tasks(wine))
+    msiexec(wine, "/x", windows_path(msi))
+    assert without_task == (1, []) and installed_folder(wine) == []
+
     installing = msiexec(wine, "/i", windows_path(msi))
     folders = installed_folder(wine)
     assert len(folders) == 1 and sorted(os.listdir(folders[0])) == INSTALLED_FILES
+    assert registered_tasks(wine) == ["Plenvor logon refresh"]
     installed = os.path.join(folders[0], "plenvor.exe")
-    assert read(installed) == read(wine.exe)
-    # The archive's task definition is this one file too.
-    task = os.path.join(folders[0], "plenvor-logon-task.xml")
-    assert read(task) == read(os.path.join(BUILD, "plenvor-logon-task.xml"))
+    for name in [*PROGRAMS, *TASKS]:  # the archive's files, byte for byte
+        assert read(os.path.join(folders[0], name)) == read(os.path.join(BUILD, name)), name
     ran = wine.run_plenvor(exe=installed)
     assert (ran.status, ran.stdout) == (0, BANNER)
     assert uninstall_entry(wine, msi) == ("Plenvor", version, PUBLISHER)
@@ -471,24 +551,31 @@ def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine, newer_build):
     left_by_upgrade = (installed_folder(wine), sorted(os.listdir(folders[0])),
                        uninstall_entry(wine, msi), uninstall_entry(wine, newer_msi),
                        read(installed) == read(os.path.join(newer_dir, "plenvor.exe")),
-                       version_resource(installed)["FileVersion"])
+                       version_resource(installed)["FileVersion"], registered_tasks(wine))
     removing = msiexec(wine, "/x", windows_path(newer_msi))
-    removed = (installed_folder(wine), uninstall_entry(wine, newer_msi))
+    removed = (installed_folder(wine), uninstall_entry(wine, newer_msi), registered_tasks(wine))
     print(f"install {installing:.1f} s, upgrade {upgrading:.1f} s, uninstall {removing:.1f} s; "
           f"after the upgrade: {left_by_upgrade}")
-    # One entry, the newer one, and the newer program in the same place.
-    assert left_by_upgrade == (folders, INSTALLED_FILES, None,
-                               ("Plenvor", newer, PUBLISHER), True, newer)
+    # One entry, the newer one, the newer program in the same place, one task.
+    assert left_by_upgrade == (folders, INSTALLED_FILES, None, ("Plenvor", newer, PUBLISHER),
+                               True, newer, ["Plenvor logon refresh"])
     assert (upgraded.status, upgraded.stdout) == (0, banner(newer))
-    assert removed == ([], None)
+    assert removed == ([], None, [])
 
 
 # The logon task, as the Task Scheduler reads it (Task Scheduler schema 1.2).
 TASK_NS = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
 
 
-def test_logon_task_definition_holds_what_an_administrator_imports():
-    data = read(os.path.join(BUILD, "plenvor-logon-task.xml"))
+# Each definition runs the windowless form where the package installs it: the
+# 32-bit Program Files folder, which 32-bit Windows names %ProgramFiles% and
+# has no %ProgramFiles(x86)% for.
+@pytest.mark.parametrize("name,command", [
+    ("plenvor-logon-task-64bit.xml", r'"%ProgramFiles(x86)%\Plenvor\plenvorw.exe"'),
+    ("plenvor-logon-task-32bit.xml", r'"%ProgramFiles%\Plenvor\plenvorw.exe"'),
+])
+def test_logon_task_definition_holds_what_an_administrator_imports(name, command):
+    data = read(os.path.join(BUILD, name))
     assert data.startswith(b"\xff\xfe")  # UTF-16, little-endian, with its mark
     text = data.decode("utf-16")
     assert "\r\n" in text and "\n" not in text.replace("\r\n", "")
@@ -511,5 +598,7 @@ def test_logon_task_definition_holds_what_an_administrator_imports():
     limit = one("Settings/ExecutionTimeLimit")
     assert limit.startswith("PT") and limit.endswith("M") and 1 <= int(limit[2:-1]) <= 5
     assert one("Settings/MultipleInstancesPolicy") == "Parallel"
-    # Where the package installs on 64-bit Windows.
-    assert one("Actions/Exec/Command") == r'"%ProgramFiles(x86)%\Plenvor\plenvor.exe"'
+    # A laptop on battery runs it too: both conditions default to true.
+    assert (one("Settings/DisallowStartIfOnBatteries"),
+            one("Settings/StopIfGoingOnBatteries")) == ("false", "false")
+    assert one("Actions/Exec/Command") == command

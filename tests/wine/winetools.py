@@ -347,6 +347,39 @@ class Wine:
         wait, _, dacl = answer.partition(" ")
         return int(wait, 16), dacl
 
+    def spawn(self, exe, flags=0):
+        """Starts exe as a windowed program does (see the helper's spawn) with
+        these process creation flags, in the background: a process whose
+        wait() ends with it, and whose result() is the child's exit status
+        (or "error N")."""
+        proc = subprocess.Popen(["wine", self.helper, "spawn", hex(flags), windows_path(exe)],
+                                env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+        proc.result = lambda: proc.communicate(timeout=120)[0].decode().strip()
+        return proc
+
+    def viewable_windows(self):
+        """The X windows now mapped and viewable on the display, by id: what a
+        person would see. Wine's hidden windows are unmapped X windows."""
+        tree = subprocess.run(["xwininfo", "-root", "-tree", "-display", self.env["DISPLAY"]],
+                              capture_output=True, text=True, check=True).stdout
+        viewable = {}
+        for window, name in re.findall(r"^\s+(0x[0-9a-f]+) (.*)$", tree, re.M):
+            info = subprocess.run(["xwininfo", "-id", window, "-display", self.env["DISPLAY"]],
+                                  capture_output=True, text=True).stdout
+            if "Map State: IsViewable" in info:
+                viewable[window] = name
+        return viewable
+
+    def windows_appearing_during(self, start):
+        """Calls start() for a process and polls the display until it ends:
+        (the process, the viewable windows that were not there before)."""
+        before, appeared = self.viewable_windows(), {}
+        proc = start()
+        while proc.poll() is None:
+            appeared.update({w: n for w, n in self.viewable_windows().items() if w not in before})
+        return proc, appeared
+
     @contextmanager
     def hung_window(self, visible=False):
         """A top-level window that never answers. A visible one also holds

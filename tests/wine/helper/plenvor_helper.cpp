@@ -339,6 +339,35 @@ int EndSession(const char* exe, const char* reason, bool cancelled) {
   return 0;
 }
 
+// As a windowed program (one with no console of its own, as the Task
+// Scheduler's session starts them) starts another: the helper gives up its
+// console first, so that a console program it starts without
+// CREATE_NO_WINDOW gets a console window of its own. Prints the child's
+// exit status in hex, or "error N".
+int Spawn(const char* flags, const char* exe) {
+  FILE* out = stdout;
+  FreeConsole();
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::string command = std::string("\"") + exe + "\"";
+  if (!CreateProcessA(exe, command.data(), nullptr, nullptr, FALSE,
+                      static_cast<DWORD>(std::strtoul(flags, nullptr, 0)), nullptr, nullptr,
+                      &startup, &process)) {
+    std::fprintf(out, "error %lu\n", GetLastError());
+    std::fflush(out);
+    return 0;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  std::fprintf(out, "%lx\n", static_cast<unsigned long>(status));
+  std::fflush(out);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return 0;
+}
+
 // The sample window: a caption, a menu bar, a push button, a scroll bar, a
 // list with a selected line, and a swatch of each of the 25 display elements
 // filled with its system-colour brush, all drawn by Wine's own user32.
@@ -440,7 +469,7 @@ int Sample(const char* names, const char* layout, const char* ready, const char*
 // screen places in LAYOUT; slow MS: a hidden window that takes MS over each
 // WM_SETTINGCHANGE; hold-event NAME: an event that holds NAME. Each one
 // touches READY once it is up, and ends once STOP exists. endsession: see
-// EndSession().
+// EndSession(); spawn FLAGS EXE: see Spawn().
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "reg") return RegistryCommands();
@@ -452,10 +481,11 @@ int main(int argc, char** argv) {
   if (mode == "hold-event" && argc == 5) return HoldEvent(argv[2], argv[3], argv[4]);
   if (mode == "endsession" && (argc == 4 || (argc == 5 && std::strcmp(argv[4], "cancel") == 0)))
     return EndSession(argv[2], argv[3], argc == 5);
+  if (mode == "spawn" && argc == 4) return Spawn(argv[2], argv[3]);
   std::fprintf(
       stderr,
       "usage: plenvor_helper reg | listen PATH NAME LOG READY STOP | hang[-visible] READY STOP"
       " | sample NAMES LAYOUT READY STOP | slow MS READY STOP | hold-event NAME READY STOP"
-      " | endsession EXE LPARAM [cancel]\n");
+      " | endsession EXE LPARAM [cancel] | spawn FLAGS EXE\n");
   return 2;
 }
