@@ -36,9 +36,9 @@ bool window_started = false;  // NOLINT(cppcoreguidelines-avoid-non-const-global
   EndProcessNow(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
 }
 
-// Ctrl-C, Ctrl-Break and the console closing, all run long: a bounded call
-// may still stand inside user32 on its worker, where the default handler's
-// ExitProcess would detach DLLs around it.
+// Ctrl-C, Ctrl-Break and the console closing, at any moment of the run: a
+// bounded call may still stand inside user32 on its worker, where the default
+// handler's ExitProcess would detach DLLs around it.
 BOOL WINAPI OnConsoleEvent(DWORD /*event*/) { StoreAndEnd(); }
 
 LRESULT CALLBACK EndSessionProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
