@@ -7,7 +7,7 @@ import pytest
 # The cases and names, and their reader, live with the data.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                                 "data"))
-from winetools import BUILD, PLAIN_SCHEME, Wine  # noqa: E402
+from winetools import BUILD, PLAIN_SCHEME, WINE, Wine  # noqa: E402
 
 
 def built(name, variable):
@@ -27,7 +27,7 @@ def wine_cannot_start():
     32-bit loader is an i386 program, which a kernel without IA-32 emulation
     refuses with ENOEXEC ("Exec format error"). Any other failure is Wine's own,
     and fails the tests instead."""
-    tried = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=60)
+    tried = subprocess.run([WINE, "--version"], capture_output=True, text=True, timeout=60)
     if tried.returncode != 0 and "Exec format error" in tried.stderr:
         return "this machine's kernel cannot run 32-bit programs: " + tried.stderr.strip()
     return None

@@ -19,7 +19,7 @@ import pytest
 
 import timestamps
 from testdata import banner
-from winetools import BANNER, BUILD, ROOT, build_version, windows_path
+from winetools import BANNER, BUILD, ROOT, WINE, build_version, windows_path
 
 
 PUBLISHER = "The Plenvor developers"  # of the package and its Add/Remove Programs entry
@@ -490,7 +490,7 @@ def test_newer_release_numbers_follow_project_version(newer_build):
 
 def msiexec(wine, *args):
     start = time.monotonic()
-    run("wine", "msiexec", *args, "/qn", env=wine.env, timeout=300)
+    run(WINE, "msiexec", *args, "/qn", env=wine.env, timeout=300)
     return time.monotonic() - start
 
 

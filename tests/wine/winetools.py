@@ -18,6 +18,9 @@ from testdata import COLOR_NAMES, DATA, FACTS, banner
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.environ.get("PLENVOR_BUILD", os.path.join(ROOT, "build", "mingw-i686"))
+# Wine's loader: "wine" for the 32-bit program; /usr/lib/wine/wine64 for the
+# 64-bit build that stands in for it where the kernel runs no i386 programs.
+WINE = os.environ.get("PLENVOR_WINE", "wine")
 WINDOW_METRICS = FACTS["window_metrics"]
 ICON_SIZE = FACTS["icon_size"]
 COLORS = FACTS["colors"]
@@ -99,7 +102,7 @@ def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
                 for i, am in enumerate(_ARG.finditer(raw)):
                     call.args.append(am.group(1))
                     if am.group(2) is not None:
-                        call.strings[i] = am.group(2).replace("\\\\", "\\")
+                        call.strings[i] = re.sub(r"\\(.)", r"\1", am.group(2))
                 if call.function not in PLUMBING:
                     calls.append(call)
                 stack.append(call)
@@ -143,7 +146,7 @@ class Wine:
         os.makedirs(self.env["WINEPREFIX"])
         # A persistent server keeps every later process start fast.
         subprocess.run(["wineserver", "-p"], env=self.env, check=True)
-        subprocess.run(["wineboot", "-i"], env=self.env, check=True,
+        subprocess.run([WINE, "wineboot", "-i"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
         # No window manager runs on the display: Wine then draws the captions
         # itself, in the system colours.
@@ -170,7 +173,7 @@ class Wine:
         env = dict(self.env, WINEDEBUG="+pid,+relay" if relay else "-all")
         with open(self.path(name + ".stdout"), "wb") as o, \
                 open(self.path(name + ".stderr"), "wb") as e:
-            proc = subprocess.Popen(["wine", exe or self.exe, *args], env=env, stdout=o,
+            proc = subprocess.Popen([WINE, exe or self.exe, *args], env=env, stdout=o,
                                     stderr=e, stdin=subprocess.DEVNULL)
         proc.started, proc.relay, proc.name = time.monotonic(), relay, name
         return proc
@@ -190,6 +193,13 @@ class Wine:
     def run_plenvor(self, args=(), relay=False, timeout=120, exe=None):
         return self.finish_plenvor(self.start_plenvor(args, relay, exe=exe), timeout)
 
+    @property
+    def current_process(self):
+        """GetCurrentProcess()'s pseudo-handle, (HANDLE)-1, at the width of the
+        program's pointers: what its own TerminateProcess call passes."""
+        magic = pefile.PE(self.exe, fast_load=True).OPTIONAL_HEADER.Magic
+        return 0xFFFFFFFF if magic == 0x10B else 0xFFFFFFFFFFFFFFFF
+
     def last_kernel_call(self, run):
         """A traced run's last own call into kernel32, with its arguments: how
         the program chose to end."""
@@ -199,7 +209,7 @@ class Wine:
     def reg(self, *commands):
         """Runs helper registry commands (tuples of fields); one answer each."""
         lines = "".join("\t".join(str(f) for f in c) + "\n" for c in commands)
-        done = subprocess.run(["wine", self.helper, "reg"], env=self.env, input=lines.encode(),
+        done = subprocess.run([WINE, self.helper, "reg"], env=self.env, input=lines.encode(),
                               capture_output=True, timeout=60, check=True)
         answers = done.stdout.decode().replace("\r\n", "\n").splitlines()
         assert len(answers) == len(commands), answers
@@ -260,7 +270,7 @@ class Wine:
             if os.path.exists(f):
                 os.remove(f)
         proc = subprocess.Popen(
-            ["wine", self.helper, mode, *words, *[windows_path(f) for f in files],
+            [WINE, self.helper, mode, *words, *[windows_path(f) for f in files],
              windows_path(ready), windows_path(stop)],
             env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
@@ -331,7 +341,7 @@ class Wine:
         top-level windows, how many of them answered WM_QUERYENDSESSION with
         TRUE, and the milliseconds it took to end by itself after the
         messages (-1: it was ended, or left to run)."""
-        done = subprocess.run(["wine", self.helper, "endsession", os.path.basename(self.exe),
+        done = subprocess.run([WINE, self.helper, "endsession", os.path.basename(self.exe),
                                hex(lparam), *(["cancel"] if cancelled else [])], env=self.env,
                               capture_output=True, stdin=subprocess.DEVNULL, timeout=60, check=True)
         return [tuple(int(f) for f in line.split()[1::2])
@@ -352,7 +362,7 @@ class Wine:
         these process creation flags, in the background: a process whose
         wait() ends with it, and whose result() is the child's exit status
         (or "error N")."""
-        proc = subprocess.Popen(["wine", self.helper, "spawn", hex(flags), windows_path(exe)],
+        proc = subprocess.Popen([WINE, self.helper, "spawn", hex(flags), windows_path(exe)],
                                 env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL)
         proc.result = lambda: proc.communicate(timeout=120)[0].decode().strip()
