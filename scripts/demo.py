@@ -7,7 +7,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "data"))
 
-from winetools import COLOR_NAMES, Wine  # noqa: E402
+from winetools import BUILD, COLOR_NAMES, Wine  # noqa: E402
 
 SAMPLE_ICON_SIZE = b"48"
 # A sample scheme of our own, as a user's appearance settings would store it.
@@ -64,8 +64,7 @@ def side_by_side(before, after, path):
 
 
 def main():
-    wine = Wine(os.path.join(ROOT, "build/mingw-i686/plenvor.exe"),
-                os.path.join(ROOT, "build/mingw-i686/plenvor_helper.exe"))
+    wine = Wine(os.path.join(BUILD, "plenvor.exe"), os.path.join(BUILD, "plenvor_helper.exe"))
     print("Starting a throwaway Wine prefix (about 15 s)...", flush=True)
     try:
         wine.start()

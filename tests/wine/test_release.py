@@ -102,9 +102,13 @@ def release_file(build, suffix):
     return os.path.join(build, f"plenvor-{build_version(build)}-win32.{suffix}")
 
 
+def configure_command(source, build, *args):
+    return ["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+            "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake/mingw-i686.cmake"), *args]
+
+
 def configure(source, build, *args, env=None):
-    run("cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-        "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake/mingw-i686.cmake"), *args, env=env)
+    run(*configure_command(source, build, *args), env=env)
 
 
 def package(build, env=None):
@@ -182,10 +186,8 @@ def configure_failure(*args, source=ROOT):
     """Configures a throwaway build: the error output when configure fails,
     None when it succeeds."""
     with tempfile.TemporaryDirectory() as build:
-        done = subprocess.run(
-            ["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-             "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake/mingw-i686.cmake"), *args],
-            capture_output=True, text=True)
+        done = subprocess.run(configure_command(source, build, *args), capture_output=True,
+                              text=True)
         return " ".join(done.stderr.split()) if done.returncode != 0 else None
 
 
