@@ -118,7 +118,7 @@ def test_slow_windows_do_not_hold_the_size_back(wine):
     # later calls have returned in time: the run must end through
     # TerminateProcess, not ExitProcess, whose documentation warns of DLL
     # detach while other threads stand wherever they stopped.
-    assert wine.last_kernel_call(run) == ("TerminateProcess", [wine.current_process, 3])
+    assert wine.endings(run) == wine.terminated(3)
 
 
 def test_an_object_holding_the_lock_name_leaves_the_size_alone(wine):
@@ -160,7 +160,7 @@ def test_a_run_waiting_for_the_lock_gets_it_once_the_icon_step_is_done(wine):
     # documentation warns of: the program's handler ends it itself, with
     # STATUS_CONTROL_C_EXIT (0xC000013A, of which Wine passes the low byte).
     assert run.status & 0xFF == 0x3A, f"status {run.status}"
-    assert wine.last_kernel_call(run) == ("TerminateProcess", [wine.current_process, 0xC000013A])
+    assert wine.endings(run) == wine.terminated(0xC000013A)
     assert wine.icon_text() == b"48"
 
 

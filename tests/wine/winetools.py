@@ -79,12 +79,12 @@ PLUMBING = {
 }
 
 
-def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
-    """The calls into dlls made from the program's own image, in order, with
-    their return values, leaving out PLUMBING. The steps' calls that wait on
-    windows are made on worker threads, one at a time. Only the first process
-    counts: one it starts (Wine's desktop, when no window has needed it yet)
-    inherits the trace and may load its image at the same address."""
+def own_calls_by_thread(trace_path, exe, dlls=None):
+    """The calls into dlls (all of them when None) made from the program's
+    own image, in order, each as (thread, call), with their return values.
+    Only the first process counts: one it starts (Wine's desktop, when no
+    window has needed it yet) inherits the trace and may load its image at
+    the same address."""
     header = pefile.PE(exe, fast_load=True).OPTIONAL_HEADER
     low, high = header.ImageBase, header.ImageBase + header.SizeOfImage
     calls, pending, process = [], {}, None  # pending: by thread
@@ -94,7 +94,7 @@ def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
             if not m or m.group(1) != (process := process or m.group(1)):
                 continue
             _, thread, which, dll, function, raw, retval, ret = m.groups()
-            if dll not in dlls or not low <= int(ret, 16) < high:
+            if (dlls is not None and dll not in dlls) or not low <= int(ret, 16) < high:
                 continue
             stack = pending.setdefault(thread, [])
             if which == "Call":
@@ -103,14 +103,39 @@ def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
                     call.args.append(am.group(1))
                     if am.group(2) is not None:
                         call.strings[i] = re.sub(r"\\(.)", r"\1", am.group(2))
-                if call.function not in PLUMBING:
-                    calls.append(call)
+                calls.append((thread, call))
                 stack.append(call)
             elif stack and stack[-1].function == function:
                 stack.pop().retval = int(retval, 16)
     return calls
 
 
+def own_calls(trace_path, exe, dlls=("advapi32", "user32")):
+    """The calls into dlls made from the program's own image, in order, with
+    their return values, leaving out PLUMBING. The steps' calls that wait on
+    windows are made on worker threads, one at a time."""
+    return [call for _, call in own_calls_by_thread(trace_path, exe, dlls)
+            if call.function not in PLUMBING]
+
+
+# The calls that end a process or a thread, the C runtime's among them:
+# kernel32's, and msvcrt's exit and its kin, which end through ExitProcess.
+ENDING_CALLS = {"TerminateProcess", "ExitProcess", "ExitThread", "FatalExit", "FatalAppExitA",
+                "exit", "_exit", "_cexit", "_c_exit", "abort", "_amsg_exit", "quick_exit"}
+
+
+def endings(trace_path, exe):
+    """How a traced run ended, judged on the threads that ended it: each own
+    call that ends the process or a thread, as (function, arguments, the
+    functions its thread called after it). Other threads keep running until
+    the process is gone, so what they call after it says nothing."""
+    calls = own_calls_by_thread(trace_path, exe)
+    found = []
+    for i, (thread, call) in enumerate(calls):
+        if call.function in ENDING_CALLS:
+            after = [c.function for t, c in calls[i + 1:] if t == thread]
+            found.append((call.function, [call.arg(a) for a in range(len(call.args))], after))
+    return found
 @dataclass
 class Run:
     status: int
@@ -144,14 +169,30 @@ class Wine:
         self.env.update(DISPLAY=":" + display, WINEPREFIX=os.path.join(self.dir, "prefix"),
                         WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         os.makedirs(self.env["WINEPREFIX"])
-        # A persistent server keeps every later process start fast.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        # The boot starts its services under a server of its own. While they
+        # run, the Task Scheduler's service cannot start ("Service database
+        # locked", then schtasks' 0x80041315), and the package's task actions
+        # need it: so that server is let go first. Then a persistent server
+        # keeps every later process start fast; its first process starts the
+        # services anew.
         subprocess.run([WINE, "wineboot", "-i"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        self.restart_server()
         # No window manager runs on the display: Wine then draws the captions
         # itself, in the system colours.
         self.apply([("set", "HKCU", r"Software\Wine\X11 Driver", "Decorated", REG_SZ,
                      b"N".hex())])
+
+    def restart_server(self):
+        """Ends every process of the prefix and its server, waits until the
+        server is gone, and starts a persistent one; the next process starts
+        the prefix's services again, with what the registry then says."""
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self.env, check=True, timeout=120)
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True, timeout=60)
+        # The first process waits for that start: it is given its own time.
+        subprocess.run([WINE, "wineboot"], env=self.env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
 
     def stop(self):
         try:
@@ -165,6 +206,12 @@ class Wine:
 
     def path(self, name):
         return os.path.join(self.dir, name)
+
+    def unix_path(self, windows):
+        """Where a path on the prefix's drive C: ("C:\\windows\\...") is here."""
+        drive, _, rest = windows.partition(":")
+        assert drive.upper() == "C", windows
+        return os.path.join(self.env["WINEPREFIX"], "drive_c", *filter(None, rest.split("\\")))
 
     def start_plenvor(self, args=(), relay=False, name="run", exe=None):
         """Starts the program with stdout and stderr going to files NAME.stdout
@@ -200,11 +247,15 @@ class Wine:
         magic = pefile.PE(self.exe, fast_load=True).OPTIONAL_HEADER.Magic
         return 0xFFFFFFFF if magic == 0x10B else 0xFFFFFFFFFFFFFFFF
 
-    def last_kernel_call(self, run):
-        """A traced run's last own call into kernel32, with its arguments: how
-        the program chose to end."""
-        last = own_calls(run.trace_file, self.exe, dlls=("KERNEL32", "kernel32"))[-1]
-        return last.function, [last.arg(i) for i in range(len(last.args))]
+    def endings(self, run):
+        """A traced run's own calls that ended it (see endings())."""
+        return endings(run.trace_file, self.exe)
+
+    def terminated(self, status):
+        """The endings of a run that the program ended itself: one
+        TerminateProcess(GetCurrentProcess(), status), its thread's last own
+        call, and no ExitProcess or C runtime exit on any thread."""
+        return [("TerminateProcess", [self.current_process, status], [])]
 
     def reg(self, *commands):
         """Runs helper registry commands (tuples of fields); one answer each."""
