@@ -3,18 +3,30 @@ cmake_minimum_required(VERSION 3.25)
 #   cmake -DVERSION=1.0 -DFILE_VERSION=1.0.0.0 -DPRODUCT_CODE=... -DWXS=plenvor.wxs "-DFILES=a|b|..."
 #         "-DPROGRAMS=plenvor.exe|plenvorw.exe" -DOUT=plenvor-1.0-win32.msi
 #         -DEPOCH=<seconds or empty> -DPUBLISHER=... -DDESCRIPTION=... -DWIXL=...
-#         -DMSIBUILD=... -DFAKETIME=... -P msi.cmake
+#         -DMSIBUILD=... -DFAKETIME=... [-DARCH=x64] -P msi.cmake
 # FILES are what it packs, found by their names; PROGRAMS, those of them
 # that carry a version resource. The ProductCode (made by CMakeLists.txt)
 # follows the version; the package code follows everything the package holds, so that two packages
 # share one only when their bytes are the same. wixl's clock and the files'
 # times are held at EPOCH (1980-01-01 without it), the times stamped into the
 # summary information and the cabinet, so that two clean builds give the
-# same bytes.
+# same bytes. ARCH is x86, the release's, unless the 64-bit stand-in asks
+# for x64.
 
 # A namespace of our own for the derived package code; never change it.
 set(package_namespace 7c797b88-631a-472a-91fa-a39e50e6634a)
 
+# What a 64-bit package must change: the summary's platform, and the folder
+# of the system's own schtasks.exe. SystemFolder is the 32-bit system folder
+# (SysWOW64 on 64-bit Windows), which a 64-bit-only Wine prefix leaves empty.
+if("${ARCH}" STREQUAL "x64")
+  set(platform "x64;1033")
+  set(system_folder System64Folder)
+else()
+  set(ARCH x86)
+  set(platform "Intel;1033")
+  set(system_folder SystemFolder)
+endif()
 if("${EPOCH}" STREQUAL "")
   set(EPOCH 315532800)
 endif()
@@ -50,7 +62,7 @@ string(UUID package_code NAMESPACE ${package_namespace} NAME "${content}" TYPE S
 file(REMOVE "${OUT}")
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env TZ=UTC "${FAKETIME}" -f "${clock}"
-          "${WIXL}" --arch x86 -o "${OUT}"
+          "${WIXL}" --arch ${ARCH} -o "${OUT}"
           -D "Version=${VERSION}" -D "ProductCode=${PRODUCT_CODE}" -D "Publisher=${PUBLISHER}"
           -D "Description=${DESCRIPTION}" "${WXS}"
   WORKING_DIRECTORY "${stage}"
@@ -78,7 +90,7 @@ endforeach()
 #   LOGONTASK=0 installs without the task, for fleets that deploy it by Group
 #   Policy; it is listed in SecureCustomProperties so that a managed install
 #   passes it to the installer's system side.
-set(schtasks "\"[SystemFolder]schtasks.exe\"")
+set(schtasks "\"[${system_folder}]schtasks.exe\"")
 set(task "/tn \"Plenvor logon refresh\"")
 set(create "${schtasks} /create ${task} /xml \"[INSTALLDIR]plenvor-logon-task")
 set(delete "${schtasks} /delete ${task} /f")
@@ -106,5 +118,5 @@ execute_process(
           "${MSIBUILD}" "${OUT}" ${queries}
           -q "UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LOGONTASK' WHERE `Property` = 'SecureCustomProperties'"
           # Last: msibuild takes the words after -s as its optional fields.
-          -s "Plenvor ${VERSION}" "${PUBLISHER}" "Intel;1033" "{${package_code}}"
+          -s "Plenvor ${VERSION}" "${PUBLISHER}" "${platform}" "{${package_code}}"
   COMMAND_ERROR_IS_FATAL ANY)

@@ -1,13 +1,11 @@
 """The file a user gets: its form, its version resource, the archive, the
-signed release, the Windows Installer package and the logon task."""
+signed release and the logon task's definitions. The package's own tables
+and its install are tested in test_package.py."""
 
 import calendar
-import concurrent.futures
 import hashlib
 import os
-import pathlib
 import re
-import shutil
 import subprocess
 import tempfile
 import time
@@ -18,37 +16,10 @@ import pefile
 import pytest
 
 import timestamps
-from testdata import banner
-from winetools import BANNER, BUILD, ROOT, WINE, build_version, windows_path
-
-
-PUBLISHER = "The Plenvor developers"  # of the package and its Add/Remove Programs entry
-
-
-def run(*command, **options):
-    return subprocess.run(command, check=True, capture_output=True, **options)
-
-
-def read(path):
-    return pathlib.Path(path).read_bytes()
-
-
-def write(path, data):
-    with open(path, "wb" if isinstance(data, bytes) else "w") as f:
-        f.write(data)
-    return path
-
-
-# The programs a release holds: the subsystem each is for (3, the console; 2,
-# Windows' GUI, so that no console window opens) and the system DLLs it imports.
-PROGRAMS = {
-    "plenvor.exe": (3, {"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll", "USER32.dll"}),
-    "plenvorw.exe": (2, {"KERNEL32.dll", "msvcrt.dll"}),
-}
-
-
-def beside(path, name):
-    return os.path.join(os.path.dirname(path), name)
+from release import (PROGRAMS, PUBLISHER, TASKS, assert_same_package, beside, configure,
+                     configure_command, copy_with_version, four_fields, msi_property, package,
+                     package_code, read, run, version_resource, write)
+from winetools import BUILD, ROOT, build_version
 
 
 @pytest.mark.parametrize("name", PROGRAMS)
@@ -64,25 +35,6 @@ def test_program_files_are_small_and_self_contained(exe, name):
     assert {entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT} == imports
 
 
-def version_resource(path):
-    """The version resource's strings, and its numeric file and product
-    versions as text ("Fixed", "FixedProduct"): the numbers that Explorer,
-    inventory tools and Windows Installer's file versioning read."""
-    pe = pefile.PE(path)
-    strings = {k.decode(): v.decode() for info in pe.FileInfo[0] if hasattr(info, "StringTable")
-               for table in info.StringTable for k, v in table.entries.items()}
-    fixed = pe.VS_FIXEDFILEINFO[0]
-    for name, high, low in (("Fixed", fixed.FileVersionMS, fixed.FileVersionLS),
-                            ("FixedProduct", fixed.ProductVersionMS, fixed.ProductVersionLS)):
-        strings[name] = f"{high >> 16}.{high & 0xFFFF}.{low >> 16}.{low & 0xFFFF}"
-    return strings
-
-
-def four_fields(version):
-    """A version as Windows' numbers give it: four fields, the missing ones 0."""
-    return ".".join((version.split(".") + ["0"] * 4)[:4])
-
-
 @pytest.mark.parametrize("name", PROGRAMS)
 def test_version_resource_and_time_stamp_follow_the_build(exe, name):
     version = build_version()
@@ -95,30 +47,6 @@ def test_version_resource_and_time_stamp_follow_the_build(exe, name):
     with open(os.path.join(BUILD, "CMakeCache.txt")) as f:
         stamp = int(re.search(r"^PLENVOR_TIME_STAMP:INTERNAL=(\d+)$", f.read(), re.M).group(1))
     assert pefile.PE(beside(exe, name), fast_load=True).FILE_HEADER.TimeDateStamp == stamp
-
-
-def release_file(build, suffix):
-    """The archive ("zip") or package ("msi") of a build, named for its version."""
-    return os.path.join(build, f"plenvor-{build_version(build)}-win32.{suffix}")
-
-
-def configure_command(source, build, *args):
-    return ["cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-            "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake/mingw-i686.cmake"), *args]
-
-
-def configure(source, build, *args, env=None):
-    run(*configure_command(source, build, *args), env=env)
-
-
-def package(build, env=None):
-    """Makes a configured build's release archive: (program, archive, package)."""
-    run("cmake", "--build", build, "--target", "package", env=env)
-    return (os.path.join(build, "plenvor.exe"), release_file(build, "zip"),
-            release_file(build, "msi"))
-
-
-TASKS = ["plenvor-logon-task-32bit.xml", "plenvor-logon-task-64bit.xml"]
 
 
 def assert_archive_holds(archive_path, exe_path, msi):
@@ -189,18 +117,6 @@ def configure_failure(*args, source=ROOT):
         done = subprocess.run(configure_command(source, build, *args), capture_output=True,
                               text=True)
         return " ".join(done.stderr.split()) if done.returncode != 0 else None
-
-
-def copy_with_version(work, version):
-    """A copy of this source whose project() gives version: its folder."""
-    source = os.path.join(work, "source-" + version)
-    shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns("build", ".git"))
-    lists = os.path.join(source, "CMakeLists.txt")
-    text, changed = re.subn(r"(project\(plenvor VERSION )[0-9.]+", rf"\g<1>{version}",
-                            read(lists).decode())
-    assert changed == 1
-    write(lists, text)
-    return source
 
 
 def test_configure_refuses_versions_windows_installer_cannot_upgrade(tmp_path):
@@ -352,218 +268,6 @@ def test_signed_program_runs_as_the_unsigned_one(wine, signed_builds):
 
 
 # The Windows Installer package --------------------------------------------
-
-INSTALLED_FILES = sorted(["LICENSE", "README.txt", *TASKS, *PROGRAMS])
-
-
-@pytest.fixture(scope="module", autouse=True)
-def newer_build(request, tmp_path_factory):
-    """build_newer's result to come: made in the background while the module's
-    first tests run (building takes a while, and Wine's msiexec was seen to
-    take 14 s more after that long without a call)."""
-    if not any(item.name in ("test_msi_installs_runs_upgrades_and_uninstalls_silently",
-                             "test_newer_release_numbers_follow_project_version")
-               for item in request.session.items):
-        yield None
-        return
-    with concurrent.futures.ThreadPoolExecutor(1) as pool:
-        yield pool.submit(build_newer, str(tmp_path_factory.mktemp("newer")))
-
-
-def build_newer(work):
-    """A build of this source with only the version in project() raised (in
-    its third field): its folder and its version."""
-    parts = (build_version().split(".") + ["0", "0"])[:3]
-    newer = ".".join(parts[:2] + [str(int(parts[2]) + 1)])
-    source, build = copy_with_version(work, newer), os.path.join(work, "build")
-    configure(source, build)
-    run("cmake", "--build", build, "--target", "release_files", "-j2")
-    return build, newer
-
-
-def msiinfo(*args, text=True):
-    return run("msiinfo", *args, text=text).stdout
-
-
-def assert_same_package(msi, other):
-    """The same bytes; else, to say where they differ, the packages' parts:
-    summary information, each table and each stream, the signature's among them."""
-    if read(msi) != read(other):
-        def parts(path):
-            found = {"summary": msiinfo("suminfo", path)}
-            found.update({"table " + t: msiinfo("export", path, t)
-                          for t in msiinfo("tables", path).split()})
-            found.update({"stream " + s: msiinfo("extract", path, s, text=False)
-                          for s in msiinfo("streams", path).split()})
-            return found
-        first, second = parts(msi), parts(other)
-        differing = sorted(name for name in first.keys() | second.keys()
-                           if first.get(name) != second.get(name))
-        assert not differing, f"the packages differ in {differing}"
-        assert read(msi) == read(other), "same parts, different compound-file layout"
-
-
-def msi_table(msi, name):
-    """The rows of a table, each a list of its fields."""
-    return [line.split("\t") for line in msiinfo("export", msi, name).splitlines()[3:]]
-
-
-def msi_property(msi, name):
-    return dict(msi_table(msi, "Property"))[name]
-
-
-def package_code(msi):
-    return re.search(r"Revision number \(UUID\): (\S+)", msiinfo("suminfo", msi)).group(1)
-
-
-def test_msi_holds_what_fleets_rely_on():
-    msi = release_file(BUILD, "msi")
-    # The UpgradeCode that every later version finds this one by, and a
-    # per-machine install.
-    assert msi_property(msi, "UpgradeCode") == "{48514EB7-6145-4962-8FC5-B5A97505C070}"
-    assert msi_property(msi, "ALLUSERS") == "1"
-    # A silent install that finds the program in use must not restart the
-    # machine: REBOOT=ReallySuppress ("Property Reference": prevents a restart
-    # at the end of the installation and suppresses every prompt for one).
-    assert msi_property(msi, "REBOOT") == "ReallySuppress"
-    # The programs' versions and language (0x409), and no hash, which Windows
-    # Installer allows for unversioned files only.
-    files = {row[0]: row[4:6] for row in msi_table(msi, "File")}
-    assert {name: files.get(name) for name in PROGRAMS} == \
-        {name: [four_fields(build_version()), "1033"] for name in PROGRAMS}
-    assert not set(PROGRAMS) & {row[0] for row in msi_table(msi, "MsiFileHash")}
-
-
-# The logon task's custom actions. Types, from Microsoft's "Custom Action
-# Types" and "Custom Action In-Script Execution Options": 34, an executable
-# whose Source is its working folder; + 1024 (msidbCustomActionTypeInScript,
-# deferred) + 2048 (msidbCustomActionTypeNoImpersonate, as the system);
-# + 256 (msidbCustomActionTypeRollback); + 64 (msidbCustomActionTypeContinue,
-# its exit code ignored). Each runs the system's schtasks.exe.
-SCHTASKS = '"[SystemFolder]schtasks.exe" '
-CREATE = SCHTASKS + '/create /tn "Plenvor logon refresh" /xml "[INSTALLDIR]plenvor-logon-task-{}.xml" /f'
-DELETE = SCHTASKS + '/delete /tn "Plenvor logon refresh" /f'
-INSTALLING = 'NOT REMOVE~="ALL" AND LOGONTASK<>"0"'
-TASK_ACTIONS = {  # action: (type, target, condition)
-    "PlenvorCreateTaskRollback": (34 + 1024 + 2048 + 256 + 64, DELETE, INSTALLING),
-    "PlenvorCreateTask64": (34 + 1024 + 2048, CREATE.format("64bit"), "VersionNT64 AND " + INSTALLING),
-    "PlenvorCreateTask32": (34 + 1024 + 2048, CREATE.format("32bit"),
-                            "NOT VersionNT64 AND " + INSTALLING),
-    "PlenvorDeleteTask": (34 + 1024 + 2048 + 64, DELETE, 'REMOVE~="ALL"'),
-}
-
-
-def test_msi_registers_the_logon_task_and_removes_it():
-    msi = release_file(BUILD, "msi")
-    actions = {row[0]: (int(row[1]), row[2], row[3]) for row in msi_table(msi, "CustomAction")}
-    assert actions == {name: (type_, "INSTALLDIR", target)
-                       for name, (type_, target, _) in TASK_ACTIONS.items()}
-    sequence = {row[0]: (row[1], int(row[2])) for row in msi_table(msi, "InstallExecuteSequence")}
-    assert {name: sequence[name][0] for name in TASK_ACTIONS} == \
-        {name: condition for name, (_, _, condition) in TASK_ACTIONS.items()}
-    at = {name: number for name, (_, number) in sequence.items()}
-    # Registered once the files are in place, each registration after its
-    # rollback (which a failed install then runs); removed before the files go.
-    assert at["InstallFiles"] < at["PlenvorCreateTaskRollback"] < at["PlenvorCreateTask64"] < \
-        at["InstallFinalize"]
-    assert at["PlenvorCreateTaskRollback"] < at["PlenvorCreateTask32"] < at["InstallFinalize"]
-    assert at["InstallInitialize"] < at["PlenvorDeleteTask"] < at["RemoveFiles"]
-    # A major upgrade removes the release before it whole, first, so that its
-    # removal of the task comes before this one's registration.
-    assert at["InstallValidate"] < at["RemoveExistingProducts"] < at["InstallInitialize"]
-    # LOGONTASK=0 skips the task; a public property that the installer's
-    # system side gets in a managed install only when it is listed as secure.
-    assert msi_property(msi, "LOGONTASK") == "1"
-    assert "LOGONTASK" in msi_property(msi, "SecureCustomProperties").split(";")
-
-
-def test_newer_release_numbers_follow_project_version(newer_build):
-    # Explorer, inventory tools and Windows Installer's file versioning read the
-    # numbers, not the text: with only project() raised, both numeric versions
-    # of the program and the File table's Version must say the new version.
-    newer_dir, newer = newer_build.result()
-    files = {row[0]: row[4] for row in msi_table(release_file(newer_dir, "msi"), "File")}
-    for name in PROGRAMS:
-        fields = version_resource(os.path.join(newer_dir, name))
-        assert (fields["Fixed"], fields["FixedProduct"], fields["FileVersion"], files[name]) == \
-            (four_fields(newer), four_fields(newer), newer, four_fields(newer)), name
-    assert msi_property(release_file(newer_dir, "msi"), "ProductVersion") == newer
-
-
-def msiexec(wine, *args):
-    start = time.monotonic()
-    run(WINE, "msiexec", *args, "/qn", env=wine.env, timeout=300)
-    return time.monotonic() - start
-
-
-def uninstall_entry(wine, msi):
-    """The package's Add/Remove Programs entry: (name, version, publisher),
-    or None when there is none."""
-    key = rf"Software\Microsoft\Windows\CurrentVersion\Uninstall\{msi_property(msi, 'ProductCode')}"
-    fields = wine.reg(*[("get", "HKLM", key, name)
-                        for name in ("DisplayName", "DisplayVersion", "Publisher")])
-    if fields[0] == "missing":
-        return None
-    return tuple(bytes.fromhex(f.split(" ", 1)[1]).rstrip(b"\0").decode() for f in fields)
-
-
-def installed_folder(wine):
-    """Where the package put its files: the 32-bit Program Files folder."""
-    drive = os.path.join(wine.env["WINEPREFIX"], "drive_c")
-    folders = [os.path.join(drive, d, "Plenvor") for d in ("Program Files (x86)", "Program Files")]
-    return [f for f in folders if os.path.exists(f)]
-
-
-def registered_tasks(wine):
-    """The Plenvor tasks that Wine's Task Scheduler keeps: one file each under
-    C:\\windows\\system32\\tasks, named for the task."""
-    folder = os.path.join(wine.env["WINEPREFIX"], "drive_c", "windows", "system32", "tasks")
-    return sorted(n for n in os.listdir(folder) if n.startswith("Plenvor")) \
-        if os.path.isdir(folder) else []
-
-
-def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine, newer_build):
-    msi = release_file(BUILD, "msi")
-    version = build_version()
-    assert installed_folder(wine) == [] and uninstall_entry(wine, msi) is None
-    # LOGONTASK=0: the files, and no task.
-    msiexec(wine, "/i", windows_path(msi), "LOGONTASK=0")
-    without_task = (len(installed_folder(wine)), registered_tasks(wine))
-    msiexec(wine, "/x", windows_path(msi))
-    assert without_task == (1, []) and installed_folder(wine) == []
-
-    installing = msiexec(wine, "/i", windows_path(msi))
-    folders = installed_folder(wine)
-    assert len(folders) == 1 and sorted(os.listdir(folders[0])) == INSTALLED_FILES
-    assert registered_tasks(wine) == ["Plenvor logon refresh"]
-    installed = os.path.join(folders[0], "plenvor.exe")
-    for name in [*PROGRAMS, *TASKS]:  # the archive's files, byte for byte
-        assert read(os.path.join(folders[0], name)) == read(os.path.join(BUILD, name)), name
-    ran = wine.run_plenvor(exe=installed)
-    assert (ran.status, ran.stdout) == (0, BANNER)
-    assert uninstall_entry(wine, msi) == ("Plenvor", version, PUBLISHER)
-
-    newer_dir, newer = newer_build.result()
-    newer_msi = release_file(newer_dir, "msi")
-    assert (msi_property(newer_msi, "UpgradeCode"), package_code(newer_msi) != package_code(msi),
-            msi_property(newer_msi, "ProductCode") != msi_property(msi, "ProductCode")) == \
-        (msi_property(msi, "UpgradeCode"), True, True)
-    upgrading = msiexec(wine, "/i", windows_path(newer_msi))
-    upgraded = wine.run_plenvor(exe=installed)
-    left_by_upgrade = (installed_folder(wine), sorted(os.listdir(folders[0])),
-                       uninstall_entry(wine, msi), uninstall_entry(wine, newer_msi),
-                       read(installed) == read(os.path.join(newer_dir, "plenvor.exe")),
-                       version_resource(installed)["FileVersion"], registered_tasks(wine))
-    removing = msiexec(wine, "/x", windows_path(newer_msi))
-    removed = (installed_folder(wine), uninstall_entry(wine, newer_msi), registered_tasks(wine))
-    print(f"install {installing:.1f} s, upgrade {upgrading:.1f} s, uninstall {removing:.1f} s; "
-          f"after the upgrade: {left_by_upgrade}")
-    # One entry, the newer one, the newer program in the same place, one task.
-    assert left_by_upgrade == (folders, INSTALLED_FILES, None, ("Plenvor", newer, PUBLISHER),
-                               True, newer, ["Plenvor logon refresh"])
-    assert (upgraded.status, upgraded.stdout) == (0, banner(newer))
-    assert removed == ([], None, [])
-
 
 # The logon task, as the Task Scheduler reads it (Task Scheduler schema 1.2).
 TASK_NS = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
