@@ -49,6 +49,60 @@ def test_version_resource_and_time_stamp_follow_the_build(exe, name):
     assert pefile.PE(beside(exe, name), fast_load=True).FILE_HEADER.TimeDateStamp == stamp
 
 
+# Microsoft's "Application manifests" page: the supportedOS ids, and the
+# elements a manifest may hold. The programs declare these and nothing that
+# changes what a run does (dpiAware, activeCodePage, heapType, longPathAware,
+# a dependency such as Common Controls 6 would).
+SUPPORTED_OS = {
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}": "Windows Vista",
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "Windows 7",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "Windows 8",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "Windows 8.1",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "Windows 10 and Windows 11",
+}
+MANIFEST_ELEMENTS = {
+    "{urn:schemas-microsoft-com:asm.v1}assembly",
+    "{urn:schemas-microsoft-com:asm.v3}trustInfo", "{urn:schemas-microsoft-com:asm.v3}security",
+    "{urn:schemas-microsoft-com:asm.v3}requestedPrivileges",
+    "{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel",
+    "{urn:schemas-microsoft-com:compatibility.v1}compatibility",
+    "{urn:schemas-microsoft-com:compatibility.v1}application",
+    "{urn:schemas-microsoft-com:compatibility.v1}supportedOS",
+}
+RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID = 24, 1
+
+
+def manifests(path):
+    """A program's RT_MANIFEST resources: {id: bytes}."""
+    pe = pefile.PE(path)
+    found = {}
+    for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None).entries:
+        if kind.id == RT_MANIFEST:
+            for entry in kind.directory.entries:
+                data = entry.directory.entries[0].data.struct
+                found[entry.id] = pe.get_data(data.OffsetToData, data.Size)
+    return found
+
+
+@pytest.mark.parametrize("name", PROGRAMS)
+def test_each_program_declares_what_it_supports_in_an_application_manifest(exe, name):
+    found = manifests(beside(exe, name))
+    # The one Windows reads when it starts a program.
+    assert list(found) == [CREATEPROCESS_MANIFEST_RESOURCE_ID]
+    root = ET.fromstring(found[CREATEPROCESS_MANIFEST_RESOURCE_ID])
+    assert (root.tag, root.get("manifestVersion")) == \
+        ("{urn:schemas-microsoft-com:asm.v1}assembly", "1.0")
+    assert {element.tag for element in root.iter()} == MANIFEST_ELEMENTS
+    # Run with the invoker's token, as the program always has: never a UAC
+    # prompt of its own, whatever the heuristics make of its name.
+    assert [(e.get("level"), e.get("uiAccess")) for e in
+            root.iter("{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel")] == \
+        [("asInvoker", "false")]
+    assert sorted(e.get("Id") for e in
+                  root.iter("{urn:schemas-microsoft-com:compatibility.v1}supportedOS")) == \
+        sorted(SUPPORTED_OS)
+
+
 def assert_archive_holds(archive_path, exe_path, msi):
     with zipfile.ZipFile(archive_path) as archive:
         assert sorted(archive.namelist()) == sorted(["LICENSE", "README.txt", "SHA256SUMS",
