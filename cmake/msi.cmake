@@ -80,26 +80,40 @@ foreach(name IN LISTS programs)
     -q "UPDATE `File` SET `Version` = '${FILE_VERSION}', `Language` = '1033' WHERE `File` = '${name}'"
     -q "DELETE FROM `MsiFileHash` WHERE `File_` = '${name}'")
 endforeach()
-# - The logon task, registered with the system's schtasks.exe once the files
-#   are in place and removed before they go. Custom action type 34 (an
-#   executable in a folder, here INSTALLDIR, as the working folder) + 1024
-#   (deferred, in the script) + 2048 (as the system, not the installing
-#   user); the rollback of the registration adds 256 (rollback only), and the
-#   removals add 64 (go on whatever schtasks returns: the task may be gone
-#   already). Each definition names the command for its kind of Windows.
-#   LOGONTASK=0 installs without the task, for fleets that deploy it by Group
-#   Policy; it is listed in SecureCustomProperties so that a managed install
-#   passes it to the installer's system side.
+# - The logon task, \Plenvor\Logon refresh: in a Task Scheduler folder of the
+#   package's own, so that it touches no one else's task. Registered with the
+#   system's schtasks.exe once the files are in place, removed before they go.
+#   Custom action type 34 (an executable, with a folder of the Directory
+#   table as its working folder: the system folder schtasks.exe is in, which
+#   is there whatever state the install folder is in) + 1024 (deferred, in
+#   the script) + 2048 (as the system, not the installing user). Every change
+#   to the task has its rollback (+ 256, rollback only), scheduled just before
+#   the change, so that a rollback runs it after undoing what came later: the
+#   registration's deletes the task, and the removal's registers it again
+#   from the definitions that the rollback of RemoveFiles has put back by
+#   then. The removal and the rollbacks add 64 (go on whatever schtasks
+#   returns: the task may be gone already, or was never there). Each
+#   definition names the command for its kind of Windows.
 set(schtasks "\"[${system_folder}]schtasks.exe\"")
-set(task "/tn \"Plenvor logon refresh\"")
+set(task "/tn \"\\Plenvor\\Logon refresh\"")
 set(create "${schtasks} /create ${task} /xml \"[INSTALLDIR]plenvor-logon-task")
+set(create64 "${create}-64bit.xml\" /f")
+set(create32 "${create}-32bit.xml\" /f")
 set(delete "${schtasks} /delete ${task} /f")
-set(installing "NOT REMOVE~=\"ALL\" AND LOGONTASK<>\"0\"")
+# LOGONTASK=0 installs without the task, for fleets that deploy it by Group
+# Policy; it is listed in SecureCustomProperties so that a managed install
+# passes it to the installer's system side. The task is only ever put back by
+# a rollback where the install it undoes had one.
+set(with_task "LOGONTASK<>\"0\"")
+set(installing "NOT REMOVE~=\"ALL\" AND ${with_task}")
+set(removing "REMOVE~=\"ALL\"")
 foreach(action
+    "PlenvorDeleteTaskRollback64|3426|${create64}|VersionNT64 AND ${removing} AND ${with_task}|3490"
+    "PlenvorDeleteTaskRollback32|3426|${create32}|NOT VersionNT64 AND ${removing} AND ${with_task}|3491"
+    "PlenvorDeleteTask|3170|${delete}|${removing}|3492"
     "PlenvorCreateTaskRollback|3426|${delete}|${installing}|4001"
-    "PlenvorCreateTask64|3106|${create}-64bit.xml\" /f|VersionNT64 AND ${installing}|4002"
-    "PlenvorCreateTask32|3106|${create}-32bit.xml\" /f|NOT VersionNT64 AND ${installing}|4003"
-    "PlenvorDeleteTask|3170|${delete}|REMOVE~=\"ALL\"|3499")
+    "PlenvorCreateTask64|3106|${create64}|VersionNT64 AND ${installing}|4002"
+    "PlenvorCreateTask32|3106|${create32}|NOT VersionNT64 AND ${installing}|4003")
   string(REPLACE "|" ";" fields "${action}")
   list(GET fields 0 name)
   list(GET fields 1 type)
@@ -107,9 +121,37 @@ foreach(action
   list(GET fields 3 condition)
   list(GET fields 4 sequence)
   list(APPEND queries
-    -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', ${type}, 'INSTALLDIR', '${target}')"
+    -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', ${type}, '${system_folder}', '${target}')"
     -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${condition}', ${sequence})")
 endforeach()
+# The system folder as a directory of the package, resolved from the property
+# of that name, as the working folder above.
+list(APPEND queries
+  -q "INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('${system_folder}', 'TARGETDIR', '.')")
+# - LOGONTASK's value when the command line gives none: the one the install
+#   before kept (LOGONTASK_KEPT, which AppSearch reads at 50), else 1. Type 51
+#   sets a property; in both sequences, as AppSearch is.
+foreach(action
+    "PlenvorKeptLogonTask|[LOGONTASK_KEPT]|NOT LOGONTASK AND LOGONTASK_KEPT|51"
+    "PlenvorDefaultLogonTask|1|NOT LOGONTASK|52")
+  string(REPLACE "|" ";" fields "${action}")
+  list(GET fields 0 name)
+  list(GET fields 1 value)
+  list(GET fields 2 condition)
+  list(GET fields 3 sequence)
+  list(APPEND queries
+    -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', 51, 'LOGONTASK', '${value}')")
+  foreach(table InstallUISequence InstallExecuteSequence)
+    list(APPEND queries
+      -q "INSERT INTO `${table}` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${condition}', ${sequence})")
+  endforeach()
+endforeach()
+# - The release before is removed inside this install's transaction (after
+#   InstallInitialize, before anything writes the script), not before it as
+#   wixl places it: so that a failed upgrade rolls the removal back and leaves
+#   the release before installed, task and all, instead of neither.
+list(APPEND queries
+  -q "UPDATE `InstallExecuteSequence` SET `Sequence` = 1501 WHERE `Action` = 'RemoveExistingProducts'")
 # - The package code (wixl draws one at random).
 # The list of secure properties is written in the command itself: in a CMake
 # list its semicolons would split it.

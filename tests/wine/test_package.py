@@ -9,35 +9,68 @@ UpgradeCode, made as an x64 package whose actions run the 64-bit schtasks.exe.
 What only the 32-bit run proves is marked pe32_only."""
 
 import concurrent.futures
+import io
 import os
 import re
 import subprocess
+import tarfile
 import time
 from contextlib import contextmanager
 
 import pytest
 
+from conftest import wine_cannot_start
 from release import (PROGRAMS, PUBLISHER, TASKS, cached, configure, copy_with_version,
                      four_fields, msi_property, msi_table, package_code, read, release_file, run,
                      version_resource)
 from testdata import banner
-from winetools import BANNER, BUILD, WINE, build_version, windows_path
+from winetools import BANNER, BUILD, ROOT, WINE, build_version, windows_path
 
 INSTALLED_FILES = sorted(["LICENSE", "README.txt", *TASKS, *PROGRAMS])
 
+# The release before this one, 1.0 as it landed: its package registers the
+# task as "Plenvor logon refresh" in the Task Scheduler's root folder, and
+# removes that on removal, with no rollback.
+PREVIOUS_RELEASE = "ab40145ecaade4da4ca1ba394577e8e7c8067c18"
+
+# Where the package's task lives, and what it must leave alone: a task of the
+# same name in the root folder, and one with the previous release's name,
+# each made by someone else (an administrator, a Group Policy Preference).
+OWN_TASK = "\\Plenvor\\Logon refresh"
+OTHERS_TASKS = ["\\Logon refresh", "\\Plenvor logon refresh"]
+
 
 @pytest.fixture(scope="module", autouse=True)
-def newer_build(request, tmp_path_factory):
-    """build_newer's result to come: made in the background while the module's
-    first tests run (building takes a while, and Wine's msiexec was seen to
-    take 14 s more after that long without a call)."""
-    if not any(item.name in ("test_msi_installs_runs_upgrades_and_uninstalls_silently",
-                             "test_newer_release_numbers_follow_project_version")
-               for item in request.session.items):
-        yield None
+def other_builds(request, tmp_path_factory):
+    """The builds the package's tests upgrade from and to, made in the
+    background, one after the other, while the module's first tests run
+    (building takes a while, and Wine's msiexec was seen to take 14 s more
+    after that long without a call): {"newer": ..., "previous": ...}, each
+    a future of (its folder, its version)."""
+    # Not for tests that will be skipped, as every Wine test is where wine32
+    # cannot start.
+    runnable = [item for item in request.session.items
+                if "wine" not in getattr(item, "fixturenames", ()) or not wine_cannot_start()]
+    needed = {name for item in runnable for name in ("newer", "previous")
+              if name + "_build" in getattr(item, "fixturenames", ())}
+    if not needed:
+        yield {}
         return
+    work = str(tmp_path_factory.mktemp("builds"))
     with concurrent.futures.ThreadPoolExecutor(1) as pool:
-        yield pool.submit(build_newer, str(tmp_path_factory.mktemp("newer")))
+        yield {name: pool.submit(builder, os.path.join(work, name))
+               for name, builder in (("newer", build_newer), ("previous", build_previous))
+               if name in needed}
+
+
+@pytest.fixture
+def newer_build(other_builds):
+    return other_builds["newer"].result()
+
+
+@pytest.fixture
+def previous_build(other_builds):
+    return other_builds["previous"].result()
 
 
 def build_newer(work):
@@ -49,6 +82,34 @@ def build_newer(work):
     configure(source, build)
     run("cmake", "--build", build, "--target", "release_files", "-j2")
     return build, newer
+
+
+def build_previous(work):
+    """The previous release built from its commit, with this build's
+    toolchain: its folder and its version. For the 64-bit stand-in, its
+    package gets the same three changes this one's does (the platform, the
+    architecture wixl is given, System64Folder), and nothing else."""
+    source, build = os.path.join(work, "source"), os.path.join(work, "build")
+    archive = run("git", "-C", ROOT, "archive", "--format=tar", PREVIOUS_RELEASE).stdout
+    tarfile.open(fileobj=io.BytesIO(archive)).extractall(source)
+    if cached("PLENVOR_PLATFORM") == "win64":
+        script = os.path.join(source, "cmake", "msi.cmake")
+        text = read(script).decode()
+        for old, new in (("--arch x86", "--arch x64"), ("[SystemFolder]", "[System64Folder]"),
+                         ('"Intel;1033"', '"x64;1033"')):
+            assert text.count(old) == 1, old
+            text = text.replace(old, new)
+        with open(script, "w") as f:
+            f.write(text)
+    configure(source, build)
+    run("cmake", "--build", build, "--target", "release_files", "-j2")
+    version = build_version(build)
+    return build, version
+
+
+def previous_msi(build):
+    """The previous release's package, which it named for 32-bit Windows."""
+    return os.path.join(build, f"plenvor-{build_version(build)}-win32.msi")
 
 
 def test_msi_holds_what_fleets_rely_on():
@@ -71,48 +132,90 @@ def test_msi_holds_what_fleets_rely_on():
 
 # The logon task's custom actions. Types, from Microsoft's "Custom Action
 # Types" and "Custom Action In-Script Execution Options": 34, an executable
-# whose Source is its working folder; + 1024 (msidbCustomActionTypeInScript,
+# whose Source is its working folder (the system folder, which the package
+# names as a directory, there whatever state the install folder is in); + 1024 (msidbCustomActionTypeInScript,
 # deferred) + 2048 (msidbCustomActionTypeNoImpersonate, as the system);
 # + 256 (msidbCustomActionTypeRollback); + 64 (msidbCustomActionTypeContinue,
-# its exit code ignored). Each runs the system's own schtasks.exe: in the
+# its exit code ignored). 51 sets the property named in Source to Target,
+# formatted. Each task action runs the system's own schtasks.exe: in the
 # release, from SystemFolder, the 32-bit system folder (SysWOW64 on 64-bit
 # Windows); in the 64-bit stand-in, from System64Folder, since a 64-bit-only
 # Wine prefix has no 32-bit programs. That is the one change in its rows.
 SYSTEM_FOLDER = {"win32": "SystemFolder", "win64": "System64Folder"}[cached("PLENVOR_PLATFORM")]
 SCHTASKS = f'"[{SYSTEM_FOLDER}]schtasks.exe" '
-CREATE = SCHTASKS + '/create /tn "Plenvor logon refresh" /xml "[INSTALLDIR]plenvor-logon-task-{}.xml" /f'
-DELETE = SCHTASKS + '/delete /tn "Plenvor logon refresh" /f'
+CREATE = SCHTASKS + r'/create /tn "\Plenvor\Logon refresh" /xml "[INSTALLDIR]plenvor-logon-task-{}.xml" /f'
+DELETE = SCHTASKS + r'/delete /tn "\Plenvor\Logon refresh" /f'
 INSTALLING = 'NOT REMOVE~="ALL" AND LOGONTASK<>"0"'
-TASK_ACTIONS = {  # action: (type, target, condition)
-    "PlenvorCreateTaskRollback": (34 + 1024 + 2048 + 256 + 64, DELETE, INSTALLING),
-    "PlenvorCreateTask64": (34 + 1024 + 2048, CREATE.format("64bit"), "VersionNT64 AND " + INSTALLING),
-    "PlenvorCreateTask32": (34 + 1024 + 2048, CREATE.format("32bit"),
+REMOVING_WITH_TASK = 'REMOVE~="ALL" AND LOGONTASK<>"0"'
+TASK_ACTIONS = {  # action: (type, source, target, condition)
+    "PlenvorCreateTaskRollback": (34 + 1024 + 2048 + 256 + 64, SYSTEM_FOLDER, DELETE, INSTALLING),
+    "PlenvorCreateTask64": (34 + 1024 + 2048, SYSTEM_FOLDER, CREATE.format("64bit"),
+                            "VersionNT64 AND " + INSTALLING),
+    "PlenvorCreateTask32": (34 + 1024 + 2048, SYSTEM_FOLDER, CREATE.format("32bit"),
                             "NOT VersionNT64 AND " + INSTALLING),
-    "PlenvorDeleteTask": (34 + 1024 + 2048 + 64, DELETE, 'REMOVE~="ALL"'),
+    "PlenvorDeleteTaskRollback64": (34 + 1024 + 2048 + 256 + 64, SYSTEM_FOLDER,
+                                    CREATE.format("64bit"), "VersionNT64 AND " + REMOVING_WITH_TASK),
+    "PlenvorDeleteTaskRollback32": (34 + 1024 + 2048 + 256 + 64, SYSTEM_FOLDER,
+                                    CREATE.format("32bit"),
+                                    "NOT VersionNT64 AND " + REMOVING_WITH_TASK),
+    "PlenvorDeleteTask": (34 + 1024 + 2048 + 64, SYSTEM_FOLDER, DELETE, 'REMOVE~="ALL"'),
+    # LOGONTASK when the command line gives none: what the install before
+    # kept, else 1.
+    "PlenvorKeptLogonTask": (51, "LOGONTASK", "[LOGONTASK_KEPT]",
+                             "NOT LOGONTASK AND LOGONTASK_KEPT"),
+    "PlenvorDefaultLogonTask": (51, "LOGONTASK", "1", "NOT LOGONTASK"),
 }
+
+
+def sequence_of(msi, table):
+    return {row[0]: (row[1], int(row[2])) for row in msi_table(msi, table)}
 
 
 def test_msi_registers_the_logon_task_and_removes_it():
     msi = release_file(BUILD, "msi")
     actions = {row[0]: (int(row[1]), row[2], row[3]) for row in msi_table(msi, "CustomAction")}
-    assert actions == {name: (type_, "INSTALLDIR", target)
-                       for name, (type_, target, _) in TASK_ACTIONS.items()}
-    sequence = {row[0]: (row[1], int(row[2])) for row in msi_table(msi, "InstallExecuteSequence")}
+    assert actions == {name: (type_, source, target)
+                       for name, (type_, source, target, _) in TASK_ACTIONS.items()}
+    sequence = sequence_of(msi, "InstallExecuteSequence")
     assert {name: sequence[name][0] for name in TASK_ACTIONS} == \
-        {name: condition for name, (_, _, condition) in TASK_ACTIONS.items()}
+        {name: condition for name, (_, _, _, condition) in TASK_ACTIONS.items()}
     at = {name: number for name, (_, number) in sequence.items()}
     # Registered once the files are in place, each registration after its
-    # rollback (which a failed install then runs); removed before the files go.
-    assert at["InstallFiles"] < at["PlenvorCreateTaskRollback"] < at["PlenvorCreateTask64"] < \
-        at["InstallFinalize"]
-    assert at["PlenvorCreateTaskRollback"] < at["PlenvorCreateTask32"] < at["InstallFinalize"]
-    assert at["InstallInitialize"] < at["PlenvorDeleteTask"] < at["RemoveFiles"]
-    # A major upgrade removes the release before it whole, first, so that its
-    # removal of the task comes before this one's registration.
-    assert at["InstallValidate"] < at["RemoveExistingProducts"] < at["InstallInitialize"]
+    # rollback (which a failed install then runs); removed before the files
+    # go, after its rollback, which a failed removal runs once the rollback
+    # of RemoveFiles has put the definitions back.
+    for kind in ("64", "32"):
+        assert at["InstallFiles"] < at["PlenvorCreateTaskRollback"] < \
+            at["PlenvorCreateTask" + kind] < at["InstallFinalize"]
+        assert at["InstallInitialize"] < at["PlenvorDeleteTaskRollback" + kind] < \
+            at["PlenvorDeleteTask"] < at["RemoveFiles"]
+    # A major upgrade removes the release before it first, so that its
+    # removal of the task comes before this one's registration, and inside
+    # this install's transaction (after InstallInitialize, before the first
+    # action that writes the script): the RemoveExistingProducts page's
+    # second place, where a failed upgrade leaves the release before
+    # installed; before InstallInitialize, it would leave neither.
+    assert at["InstallInitialize"] < at["RemoveExistingProducts"] < at["ProcessComponents"]
+    # The choice is read back before anything uses it, in both sequences.
+    for table in ("InstallUISequence", "InstallExecuteSequence"):
+        order = sequence_of(msi, table)
+        assert order["AppSearch"][1] < order["PlenvorKeptLogonTask"][1] < \
+            order["PlenvorDefaultLogonTask"][1] < order["CostInitialize"][1], table
+        assert (order["PlenvorKeptLogonTask"][0], order["PlenvorDefaultLogonTask"][0]) == \
+            (TASK_ACTIONS["PlenvorKeptLogonTask"][3], TASK_ACTIONS["PlenvorDefaultLogonTask"][3])
+    # Kept as HKLM\Software\Plenvor's LogonTask (root 2, HKLM), read back raw
+    # (RegLocator type 2, msidbLocatorTypeRawValue).
+    assert msi_table(msi, "AppSearch") == [["LOGONTASK_KEPT", "KeptLogonTask"]]
+    assert msi_table(msi, "RegLocator") == [["KeptLogonTask", "2", r"Software\Plenvor",
+                                             "LogonTask", "2"]]
+    assert [row[1:5] for row in msi_table(msi, "Registry")] == \
+        [["2", r"Software\Plenvor", "LogonTask", "[LOGONTASK]"]]
+    # The working folder, resolved from the property of its name.
+    assert [SYSTEM_FOLDER, "TARGETDIR", "."] in msi_table(msi, "Directory")
     # LOGONTASK=0 skips the task; a public property that the installer's
     # system side gets in a managed install only when it is listed as secure.
-    assert msi_property(msi, "LOGONTASK") == "1"
+    # No default in the Property table: it would hide the kept choice.
+    assert "LOGONTASK" not in dict(msi_table(msi, "Property"))
     assert "LOGONTASK" in msi_property(msi, "SecureCustomProperties").split(";")
 
 
@@ -120,7 +223,7 @@ def test_newer_release_numbers_follow_project_version(newer_build):
     # Explorer, inventory tools and Windows Installer's file versioning read the
     # numbers, not the text: with only project() raised, both numeric versions
     # of the program and the File table's Version must say the new version.
-    newer_dir, newer = newer_build.result()
+    newer_dir, newer = newer_build
     files = {row[0]: row[4] for row in msi_table(release_file(newer_dir, "msi"), "File")}
     for name in PROGRAMS:
         fields = version_resource(os.path.join(newer_dir, name))
@@ -143,7 +246,7 @@ def msiexec(wine, *args, log="msiexec"):
 
 def msiexec_ok(wine, *args, log="msiexec"):
     """msiexec that must succeed: the seconds it took."""
-    status, seconds, text = msiexec(wine, *args, log=log)
+    status, seconds, _ = msiexec(wine, *args, log=log)
     assert status == 0, f"msiexec {args}: status {status}, log {wine.path(log + '.log')}"
     return seconds
 
@@ -167,61 +270,196 @@ def installed_folder(wine):
 
 
 def registered_tasks(wine):
-    """The Plenvor tasks that Wine's Task Scheduler keeps: one file each under
-    C:\\windows\\system32\\tasks, named for the task."""
-    folder = os.path.join(wine.env["WINEPREFIX"], "drive_c", "windows", "system32", "tasks")
-    return sorted(n for n in os.listdir(folder) if n.startswith("Plenvor")) \
-        if os.path.isdir(folder) else []
+    """Every task that Wine's Task Scheduler keeps, by its path in the
+    library ("\\Plenvor\\Logon refresh"): one file each under
+    C:\\windows\\system32\\tasks, in a folder for each of the library's."""
+    root = os.path.join(wine.env["WINEPREFIX"], "drive_c", "windows", "system32", "tasks")
+    return sorted("\\" + os.path.relpath(os.path.join(folder, name), root).replace("/", "\\")
+                  for folder, _, names in os.walk(root) for name in names)
+
+
+def schtasks(wine, *args):
+    """Wine's schtasks, as an administrator runs it: its exit status."""
+    return subprocess.run([WINE, "schtasks", *args], env=wine.env, capture_output=True,
+                          timeout=120).returncode
+
+
+@contextmanager
+def others_tasks(wine, names=OTHERS_TASKS):
+    """Tasks registered before and deleted after, as someone else's, from
+    this build's definition."""
+    definition = windows_path(os.path.join(BUILD, TASKS[0]))
+    for name in names:
+        assert schtasks(wine, "/create", "/tn", name, "/xml", definition, "/f") == 0, name
+    try:
+        yield
+    finally:
+        for name in names:
+            schtasks(wine, "/delete", "/tn", name, "/f")
 
 
 def test_msi_installs_runs_upgrades_and_uninstalls_silently(wine, newer_build):
     msi = release_file(BUILD, "msi")
     version = build_version()
     assert installed_folder(wine) == [] and uninstall_entry(wine, msi) is None
-    # LOGONTASK=0: the files, and no task.
-    msiexec_ok(wine, "/i", windows_path(msi), "LOGONTASK=0")
-    without_task = (len(installed_folder(wine)), registered_tasks(wine))
-    msiexec_ok(wine, "/x", windows_path(msi))
-    assert without_task == (1, []) and installed_folder(wine) == []
+    with others_tasks(wine):
+        # LOGONTASK=0: the files, and no task.
+        msiexec_ok(wine, "/i", windows_path(msi), "LOGONTASK=0")
+        without_task = (len(installed_folder(wine)), registered_tasks(wine))
+        msiexec_ok(wine, "/x", windows_path(msi))
+        assert without_task == (1, OTHERS_TASKS) and installed_folder(wine) == []
 
-    installing = msiexec_ok(wine, "/i", windows_path(msi))
-    folders = installed_folder(wine)
-    assert len(folders) == 1 and sorted(os.listdir(folders[0])) == INSTALLED_FILES
-    assert registered_tasks(wine) == ["Plenvor logon refresh"]
-    installed = os.path.join(folders[0], "plenvor.exe")
-    for name in [*PROGRAMS, *TASKS]:  # the archive's files, byte for byte
-        assert read(os.path.join(folders[0], name)) == read(os.path.join(BUILD, name)), name
-    ran = wine.run_plenvor(exe=installed)
-    assert (ran.status, ran.stdout) == (0, BANNER)
-    assert uninstall_entry(wine, msi) == ("Plenvor", version, PUBLISHER)
+        installing = msiexec_ok(wine, "/i", windows_path(msi))
+        folders = installed_folder(wine)
+        assert len(folders) == 1 and sorted(os.listdir(folders[0])) == INSTALLED_FILES
+        assert registered_tasks(wine) == sorted(OTHERS_TASKS + [OWN_TASK])
+        installed = os.path.join(folders[0], "plenvor.exe")
+        for name in [*PROGRAMS, *TASKS]:  # the archive's files, byte for byte
+            assert read(os.path.join(folders[0], name)) == read(os.path.join(BUILD, name)), name
+        ran = wine.run_plenvor(exe=installed)
+        assert (ran.status, ran.stdout) == (0, BANNER)
+        assert uninstall_entry(wine, msi) == ("Plenvor", version, PUBLISHER)
 
-    newer_dir, newer = newer_build.result()
-    newer_msi = release_file(newer_dir, "msi")
-    assert (msi_property(newer_msi, "UpgradeCode"), package_code(newer_msi) != package_code(msi),
-            msi_property(newer_msi, "ProductCode") != msi_property(msi, "ProductCode")) == \
-        (msi_property(msi, "UpgradeCode"), True, True)
-    upgrading = msiexec_ok(wine, "/i", windows_path(newer_msi))
-    upgraded = wine.run_plenvor(exe=installed)
-    left_by_upgrade = (installed_folder(wine), sorted(os.listdir(folders[0])),
-                       uninstall_entry(wine, msi), uninstall_entry(wine, newer_msi),
-                       read(installed) == read(os.path.join(newer_dir, "plenvor.exe")),
-                       version_resource(installed)["FileVersion"], registered_tasks(wine))
-    removing = msiexec_ok(wine, "/x", windows_path(newer_msi))
-    removed = (installed_folder(wine), uninstall_entry(wine, newer_msi), registered_tasks(wine))
+        newer_dir, newer = newer_build
+        newer_msi = release_file(newer_dir, "msi")
+        assert (msi_property(newer_msi, "UpgradeCode"),
+                package_code(newer_msi) != package_code(msi),
+                msi_property(newer_msi, "ProductCode") != msi_property(msi, "ProductCode")) == \
+            (msi_property(msi, "UpgradeCode"), True, True)
+        upgrading = msiexec_ok(wine, "/i", windows_path(newer_msi))
+        upgraded = wine.run_plenvor(exe=installed)
+        left_by_upgrade = (installed_folder(wine), sorted(os.listdir(folders[0])),
+                           uninstall_entry(wine, msi), uninstall_entry(wine, newer_msi),
+                           read(installed) == read(os.path.join(newer_dir, "plenvor.exe")),
+                           version_resource(installed)["FileVersion"], registered_tasks(wine))
+        removing = msiexec_ok(wine, "/x", windows_path(newer_msi))
+        removed = (installed_folder(wine), uninstall_entry(wine, newer_msi),
+                   registered_tasks(wine))
     print(f"install {installing:.1f} s, upgrade {upgrading:.1f} s, uninstall {removing:.1f} s; "
           f"after the upgrade: {left_by_upgrade}")
-    # One entry, the newer one, the newer program in the same place, one task.
+    # One entry, the newer one, the newer program in the same place, one task
+    # of the package's own; the others' tasks untouched throughout.
     assert left_by_upgrade == (folders, INSTALLED_FILES, None, ("Plenvor", newer, PUBLISHER),
-                               True, newer, ["Plenvor logon refresh"])
+                               True, newer, sorted(OTHERS_TASKS + [OWN_TASK]))
     assert (upgraded.status, upgraded.stdout) == (0, banner(newer))
-    assert removed == ([], None, [])
+    assert removed == ([], None, OTHERS_TASKS)
 
 
+@pytest.mark.parametrize("first,upgrade,task_after", [
+    ("LOGONTASK=0", None, False),            # the choice kept
+    ("LOGONTASK=0", "LOGONTASK=1", True),    # the upgrade's own command line wins
+    (None, "LOGONTASK=0", False),
+    (None, None, True),
+], ids=["kept-without", "explicit-with", "explicit-without", "kept-with"])
+def test_an_upgrade_keeps_the_logon_task_choice_unless_told(wine, newer_build, first, upgrade,
+                                                            task_after):
+    msi, newer_msi = release_file(BUILD, "msi"), release_file(newer_build[0], "msi")
+    msiexec_ok(wine, "/i", windows_path(msi), *filter(None, [first]))
+    msiexec_ok(wine, "/i", windows_path(newer_msi), *filter(None, [upgrade]))
+    after = registered_tasks(wine)
+    msiexec_ok(wine, "/x", windows_path(newer_msi))
+    assert (after, registered_tasks(wine)) == ([OWN_TASK] if task_after else [], [])
 
 
-def actions_run(log):
-    """The package's own actions that ran, in order, from msiexec's log."""
-    return re.findall(r"^Action start [0-9:]+: (Plenvor\w+)\.$", log, re.M)
+# Where the planted failures stand: on install, once the task is registered
+# (after PlenvorCreateTask64 and 32); on removal, once the task is deleted and
+# before the files go (after PlenvorDeleteTask, before RemoveFiles).
+PLANTED = {"PlantedInstallFailure": ('NOT REMOVE~="ALL" AND PLANTED_FAILURE', 4010),
+           "PlantedRemovalFailure": ('REMOVE~="ALL" AND PLANTED_FAILURE', 3495)}
+
+
+def planted(msi, folder):
+    """A copy of msi, in folder, with the deferred actions of PLANTED, which
+    fail (cmd.exe /c exit 1, from the folder the package's schtasks.exe is
+    in) when PLANTED_FAILURE is given: a test build that forces a rollback
+    there."""
+    copy = os.path.join(folder, "planted-" + os.path.basename(msi))
+    with open(copy, "wb") as f:
+        f.write(read(msi))
+    queries = []
+    for action, (condition, sequence) in PLANTED.items():
+        queries += [
+            "-q", "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES "
+                  f"('{action}', {34 + 1024 + 2048}, '{SYSTEM_FOLDER}', "
+                  f"'\"[{SYSTEM_FOLDER}]cmd.exe\" /c exit 1')",
+            "-q", "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
+                  f"VALUES ('{action}', '{condition}', {sequence})"]
+    run("msibuild", copy, *queries)
+    at = {name: number for name, (_, number) in sequence_of(copy, "InstallExecuteSequence").items()}
+    assert at["PlenvorCreateTask64"] < at["PlantedInstallFailure"] < at["InstallFinalize"]
+    assert at["PlenvorDeleteTask"] < at["PlantedRemovalFailure"] < at["RemoveFiles"]
+    return copy
+
+
+def installed_version(wine):
+    return version_resource(os.path.join(installed_folder(wine)[0], "plenvor.exe"))["FileVersion"]
+
+
+def test_the_task_is_back_after_every_rollback(wine, previous_build, tmp_path):
+    # Windows Installer runs a rollback script in the reverse order of the
+    # script it undoes ("Rollback Installation"), and each change to the task
+    # has its rollback just before it: a failed install deletes the task it
+    # registered, and a failed removal registers it again from the definition
+    # that the rollback of RemoveFiles has put back (here the files are still
+    # there: Wine 8's rollback of RemoveFiles fails, "failed to create"
+    # the folder, measured). A failed upgrade rolls back its removal of the
+    # release before the same way, on Windows; Wine 8 commits that removal at
+    # once (measured), so the failed removal stands for it here.
+    this_msi = release_file(BUILD, "msi")
+    previous_dir, previous = previous_build
+    test_build = planted(this_msi, str(tmp_path))
+    # The previous release overwrites and removes a root task of its task's
+    # name; a root task of this one's name must survive everything.
+    others = ["\\Logon refresh"]
+    states = {}
+
+    def state(name, *status):
+        folders = installed_folder(wine)
+        states[name] = (*[s & 0xFF != 0 for s in status], registered_tasks(wine),
+                        installed_version(wine) if folders else None)
+
+    with others_tasks(wine, others):
+        # The previous release, with its task in the root folder; then this
+        # one over it, then removed.
+        msiexec_ok(wine, "/i", windows_path(previous_msi(previous_dir)), log="previous")
+        state("previous")
+        msiexec_ok(wine, "/i", windows_path(this_msi), log="upgrade")
+        state("upgraded")
+        msiexec_ok(wine, "/x", windows_path(this_msi), log="removal")
+        state("removed")
+        # An install that fails once its task is registered.
+        status = msiexec(wine, "/i", windows_path(test_build), "PLANTED_FAILURE=1",
+                         log="failed-install")[0]
+        state("failed install", status)
+        # A removal that fails once the task is deleted, with the task, and
+        # with none.
+        for logon_task in ("1", "0"):
+            msiexec_ok(wine, "/i", windows_path(test_build), "LOGONTASK=" + logon_task,
+                       log="planted-" + logon_task)
+            status = msiexec(wine, "/x", windows_path(test_build), "PLANTED_FAILURE=1",
+                             log="failed-removal-" + logon_task)[0]
+            state("failed removal, LOGONTASK=" + logon_task, status)
+            msiexec_ok(wine, "/x", windows_path(test_build), log="planted-removal-" + logon_task)
+        state("all removed")
+    version = build_version()
+    print(states)
+    with_own = sorted(others + [OWN_TASK])
+    assert states == {
+        "previous": (sorted(others + ["\\Plenvor logon refresh"]), previous),
+        # The previous release's removal takes its own task; one is left, the
+        # package's own, in its folder.
+        "upgraded": (with_own, version),
+        "removed": (others, None),
+        "failed install": (True, others, None),
+        "failed removal, LOGONTASK=1": (True, with_own, version),
+        "failed removal, LOGONTASK=0": (True, others, version),
+        "all removed": (others, None),
+    }
+
+
+def creates_run(log):
+    """The package's registrations of the task that ran, from msiexec's log."""
+    return set(re.findall(r"^Action start [0-9:]+: (PlenvorCreateTask\w*)\.$", log, re.M))
 
 
 # The Task Scheduler's service, and its start type: 4 is SERVICE_DISABLED.
@@ -262,8 +500,8 @@ def test_an_install_whose_task_cannot_be_registered_fails_and_leaves_nothing(win
     # way not 0 (success) nor 3010 (success, restart needed).
     assert status & 0xFF not in (0, 3010 & 0xFF), f"status {status}"
     assert left == ([], None, []), left
-    create = "PlenvorCreateTask" + ("64" if "VersionNT64 = " in log else "32")
-    assert actions_run(log)[:2] == ["PlenvorCreateTaskRollback", create], actions_run(log)
+    assert creates_run(log) == {"PlenvorCreateTaskRollback", "PlenvorCreateTask64"
+                                if "VersionNT64 = " in log else "PlenvorCreateTask32"}
     assert without_task == 0
 
 
@@ -287,11 +525,11 @@ def test_the_release_package_runs_its_systems_schtasks_and_definition(wine):
     msiexec_ok(wine, "/x", windows_path(msi))
     print(f"installed in {seconds:.1f} s; SystemFolder {properties['SystemFolder']}, "
           f"VersionNT64 {properties.get('VersionNT64')}")
-    schtasks = wine.unix_path(properties["SystemFolder"] + "schtasks.exe")
-    assert os.path.isfile(schtasks), schtasks
-    assert actions_run(log) == ["PlenvorCreateTaskRollback",
-                                "PlenvorCreateTask64" if is64 else "PlenvorCreateTask32"]
-    assert tasks == ["Plenvor logon refresh"]
+    schtasks_exe = wine.unix_path(properties["SystemFolder"] + "schtasks.exe")
+    assert os.path.isfile(schtasks_exe), schtasks_exe
+    assert creates_run(log) == {"PlenvorCreateTaskRollback",
+                                "PlenvorCreateTask64" if is64 else "PlenvorCreateTask32"}
+    assert tasks == [OWN_TASK]
     # %ProgramFiles(x86)% exists only on 64-bit Windows; the files are in the
     # folder the chosen definition names.
     assert folders == [wine.unix_path(("C:\\Program Files (x86)" if is64 else
