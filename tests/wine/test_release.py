@@ -14,6 +14,7 @@ import zipfile
 
 import pefile
 import pytest
+import yaml
 
 import timestamps
 from release import (PROGRAMS, PUBLISHER, TASKS, assert_same_package, beside, configure,
@@ -195,9 +196,29 @@ def test_configure_refuses_a_signing_key_without_a_timestamp_decision():
     assert both and "not both" in both, both
 
 
+def test_configure_refuses_a_malformed_release_address():
+    refused = {url: configure_failure("-DPLENVOR_RELEASE_URL=" + url) for url in (
+        "downloads.example.org/plenvor.msi",          # no scheme
+        "ftp://downloads.example.org/plenvor.msi",    # not one winget downloads
+        "https://",                                   # no host
+        "https://downloads.example.org/",             # a folder, not the file
+        "https://downloads.example.org/plenvor 1.1.msi",
+        "https://downloads.example.org/'plenvor'.msi",
+        "https://downloads.example.org/" + "p" * 2020 + ".msi",  # past winget's 2048
+    )}
+    accepted = configure_failure(
+        "-DPLENVOR_RELEASE_URL=https://downloads.example.org/plenvor/plenvor-1.1-win32.msi")
+    assert all(message and "PLENVOR_RELEASE_URL" in message and
+               "is not the address of a file" in message for message in refused.values()), refused
+    assert accepted is None, accepted
+
+
 # What each signed build is given: a key (file or token) and a timestamp
-# server, or the opt-out; "unsigned" has neither.
+# server, or the opt-out; "unsigned" has neither. Two of them are also given
+# the address their MSI will be published at, and write winget manifests.
 SIGNED_BUILDS = ("file", "token", "file-untimestamped", "token-untimestamped", "unsigned")
+PUBLISHED = {"file": "https://downloads.example.org/plenvor/signed/plenvor-{}-win32.msi",
+             "unsigned": "https://downloads.example.org/plenvor/plenvor-{}-win32.msi"}
 
 
 @pytest.fixture(scope="module")
@@ -234,6 +255,8 @@ def signed_builds(tmp_path_factory):
             if key in keys:
                 args = keys[key] + (["-DPLENVOR_SIGN_NO_TIMESTAMP=ON"] if untimestamped else
                                     ["-DPLENVOR_SIGN_TIMESTAMP_URL=" + url])
+            if name in PUBLISHED:
+                args.append("-DPLENVOR_RELEASE_URL=" + PUBLISHED[name].format(build_version()))
             build = os.path.join(work, name)
             configure(ROOT, build, *args, env=env)
             builds[name] = package(build, env)
@@ -322,6 +345,70 @@ def test_signed_program_runs_as_the_unsigned_one(wine, signed_builds):
 
 
 # The Windows Installer package --------------------------------------------
+
+# winget's multi-file manifests, schema 1.6.0 (Microsoft's winget-cli
+# schemas): each file's required fields.
+WINGET_FILES = {
+    "Plenvor.Plenvor.yaml": ("version", {"PackageIdentifier", "PackageVersion", "DefaultLocale",
+                                         "ManifestType", "ManifestVersion"}),
+    "Plenvor.Plenvor.locale.en-US.yaml": ("defaultLocale", {
+        "PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher", "PackageName",
+        "License", "ShortDescription", "ManifestType", "ManifestVersion"}),
+    "Plenvor.Plenvor.installer.yaml": ("installer", {"PackageIdentifier", "PackageVersion",
+                                                     "Installers", "ManifestType",
+                                                     "ManifestVersion"}),
+}
+# Each installer's required fields, and the identifier's pattern.
+WINGET_INSTALLER = {"Architecture", "InstallerUrl", "InstallerSha256"}
+WINGET_IDENTIFIER = r'^[^\.\s\\/:\*\?"<>\|\x01-\x1f]{1,32}(\.[^\.\s\\/:\*\?"<>\|\x01-\x1f]{1,32}){1,7}$'
+
+
+def winget_manifests(build):
+    folder = os.path.join(build, "winget")
+    return {name: yaml.safe_load(read(os.path.join(folder, name)))
+            for name in sorted(os.listdir(folder))} if os.path.isdir(folder) else {}
+
+
+def test_winget_manifests_describe_the_msi_at_its_published_address(signed_builds):
+    _, builds, _ = signed_builds
+    version = build_version()
+    hashes = {}
+    for name, (exe, _, msi) in builds.items():
+        found = winget_manifests(os.path.dirname(exe))
+        if name not in PUBLISHED:  # no address, no manifests
+            assert found == {}, name
+            continue
+        assert sorted(found) == sorted(WINGET_FILES), name
+        for file, (kind, required) in WINGET_FILES.items():
+            assert found[file]["ManifestType"] == kind and required <= set(found[file]), file
+            # One package, one version, everywhere; the identifier fleets pin.
+            assert (found[file]["PackageIdentifier"], found[file]["PackageVersion"],
+                    found[file]["ManifestVersion"]) == ("Plenvor.Plenvor", version, "1.6.0"), file
+        assert re.match(WINGET_IDENTIFIER, "Plenvor.Plenvor")
+        assert found["Plenvor.Plenvor.yaml"]["DefaultLocale"] == "en-US"
+        locale = found["Plenvor.Plenvor.locale.en-US.yaml"]
+        assert (locale["PackageLocale"], locale["Publisher"], locale["PackageName"],
+                locale["License"]) == ("en-US", PUBLISHER, "Plenvor", "MIT")
+        assert locale["ShortDescription"]
+        installer = found["Plenvor.Plenvor.installer.yaml"]
+        (entry,) = installer["Installers"]
+        assert WINGET_INSTALLER <= set(entry)
+        # The package as built: its hash, ProductCode, UpgradeCode, version.
+        product_code = msi_property(msi, "ProductCode")
+        assert (installer["InstallerType"], installer["Scope"], installer["ProductCode"],
+                entry["Architecture"], entry["InstallerUrl"], entry["InstallerSha256"]) == \
+            ("msi", "machine", product_code, "x86", PUBLISHED[name].format(version),
+             hashlib.sha256(read(msi)).hexdigest().upper())
+        assert installer["AppsAndFeaturesEntries"] == [{
+            "DisplayName": "Plenvor", "Publisher": PUBLISHER, "DisplayVersion": version,
+            "ProductCode": product_code, "UpgradeCode": msi_property(msi, "UpgradeCode")}]
+        # msiexec's own silent switches (Microsoft's msiexec page).
+        assert installer["InstallerSwitches"] == {"Silent": "/quiet /norestart",
+                                                  "SilentWithProgress": "/passive /norestart"}
+        hashes[name] = entry["InstallerSha256"]
+    # A release whose MSI changes (here, signed) gets a new hash.
+    assert len(set(hashes.values())) == len(PUBLISHED), hashes
+
 
 # The logon task, as the Task Scheduler reads it (Task Scheduler schema 1.2).
 TASK_NS = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
