@@ -22,7 +22,7 @@ import pytest
 from conftest import wine_cannot_start
 from release import (PROGRAMS, PUBLISHER, TASKS, cached, configure, copy_with_version,
                      four_fields, msi_property, msi_table, package_code, read, release_file, run,
-                     version_resource)
+                     version_resource, write)
 from testdata import banner
 from winetools import BANNER, BUILD, ROOT, WINE, build_version, windows_path
 
@@ -49,8 +49,9 @@ def other_builds(request, tmp_path_factory):
     a future of (its folder, its version)."""
     # Not for tests that will be skipped, as every Wine test is where wine32
     # cannot start.
+    wine_runs = not wine_cannot_start()
     runnable = [item for item in request.session.items
-                if "wine" not in getattr(item, "fixturenames", ()) or not wine_cannot_start()]
+                if wine_runs or "wine" not in getattr(item, "fixturenames", ())]
     needed = {name for item in runnable for name in ("newer", "previous")
               if name + "_build" in getattr(item, "fixturenames", ())}
     if not needed:
@@ -99,12 +100,10 @@ def build_previous(work):
                          ('"Intel;1033"', '"x64;1033"')):
             assert text.count(old) == 1, old
             text = text.replace(old, new)
-        with open(script, "w") as f:
-            f.write(text)
+        write(script, text)
     configure(source, build)
     run("cmake", "--build", build, "--target", "release_files", "-j2")
-    version = build_version(build)
-    return build, version
+    return build, build_version(build)
 
 
 def previous_msi(build):
@@ -133,10 +132,11 @@ def test_msi_holds_what_fleets_rely_on():
 # The logon task's custom actions. Types, from Microsoft's "Custom Action
 # Types" and "Custom Action In-Script Execution Options": 34, an executable
 # whose Source is its working folder (the system folder, which the package
-# names as a directory, there whatever state the install folder is in); + 1024 (msidbCustomActionTypeInScript,
-# deferred) + 2048 (msidbCustomActionTypeNoImpersonate, as the system);
-# + 256 (msidbCustomActionTypeRollback); + 64 (msidbCustomActionTypeContinue,
-# its exit code ignored). 51 sets the property named in Source to Target,
+# names as a directory, there whatever state the install folder is in);
+# + 1024 (msidbCustomActionTypeInScript, deferred) + 2048
+# (msidbCustomActionTypeNoImpersonate, as the system); + 256
+# (msidbCustomActionTypeRollback); + 64 (msidbCustomActionTypeContinue, its
+# exit code ignored). 51 sets the property named in Source to Target,
 # formatted. Each task action runs the system's own schtasks.exe: in the
 # release, from SystemFolder, the 32-bit system folder (SysWOW64 on 64-bit
 # Windows); in the 64-bit stand-in, from System64Folder, since a 64-bit-only
@@ -373,9 +373,7 @@ def planted(msi, folder):
     fail (cmd.exe /c exit 1, from the folder the package's schtasks.exe is
     in) when PLANTED_FAILURE is given: a test build that forces a rollback
     there."""
-    copy = os.path.join(folder, "planted-" + os.path.basename(msi))
-    with open(copy, "wb") as f:
-        f.write(read(msi))
+    copy = write(os.path.join(folder, "planted-" + os.path.basename(msi)), read(msi))
     queries = []
     for action, (condition, sequence) in PLANTED.items():
         queries += [
@@ -515,9 +513,8 @@ def test_the_release_package_runs_its_systems_schtasks_and_definition(wine):
     # - VersionNT64 chooses the definition whose command names the 32-bit
     #   Program Files folder of that kind of Windows, where the files went.
     msi = release_file(BUILD, "msi")
-    seconds = msiexec_ok(wine, "/i", windows_path(msi), log="kind")
-    with open(wine.path("kind.log"), "rb") as f:
-        log = f.read().decode("latin-1")
+    status, seconds, log = msiexec(wine, "/i", windows_path(msi), log="kind")
+    assert status == 0, f"status {status}, log {wine.path('kind.log')}"
     properties = dict(re.findall(r"^Property\(S\): (\w+) = (.*)$", log, re.M))
     is64 = "VersionNT64" in properties
     folders = installed_folder(wine)

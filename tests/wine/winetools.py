@@ -136,6 +136,8 @@ def endings(trace_path, exe):
             after = [c.function for t, c in calls[i + 1:] if t == thread]
             found.append((call.function, [call.arg(a) for a in range(len(call.args))], after))
     return found
+
+
 @dataclass
 class Run:
     status: int
