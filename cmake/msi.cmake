@@ -50,13 +50,20 @@ endforeach()
 # The cabinet keeps each file's modification time, which faketime leaves alone.
 execute_process(COMMAND touch -d "@${EPOCH}" ${packed}
                 WORKING_DIRECTORY "${stage}" COMMAND_ERROR_IS_FATAL ANY)
-# What makes the package's bytes: the version, the time, the names, the source
-# and each file.
-file(SHA256 "${WXS}" content)
-string(PREPEND content "Plenvor ${VERSION} ${EPOCH} ${PUBLISHER} ${DESCRIPTION} ")
+# What makes the package's bytes: every input of this script (the version,
+# the ProductCode, the time, the names, the architecture), the script itself
+# (its custom actions, sequences and secure properties), the tools' version,
+# the source and each file packed. Two packages then share a code only when
+# they are made from the same things.
+execute_process(COMMAND "${WIXL}" --version OUTPUT_VARIABLE tools OUTPUT_STRIP_TRAILING_WHITESPACE
+                COMMAND_ERROR_IS_FATAL ANY)
+file(SHA256 "${CMAKE_CURRENT_LIST_FILE}" script)
+file(SHA256 "${WXS}" source)
+set(content "Plenvor|${VERSION}|${FILE_VERSION}|${PRODUCT_CODE}|${EPOCH}|${PUBLISHER}|"
+            "${DESCRIPTION}|${ARCH}|${PROGRAMS}|wixl ${tools}|${script}|${source}")
 foreach(name IN LISTS packed)
   file(SHA256 "${stage}/${name}" hash)
-  string(APPEND content " ${name} ${hash}")
+  string(APPEND content "|${name} ${hash}")
 endforeach()
 string(UUID package_code NAMESPACE ${package_namespace} NAME "${content}" TYPE SHA1 UPPER)
 file(REMOVE "${OUT}")
@@ -80,67 +87,112 @@ foreach(name IN LISTS programs)
     -q "UPDATE `File` SET `Version` = '${FILE_VERSION}', `Language` = '1033' WHERE `File` = '${name}'"
     -q "DELETE FROM `MsiFileHash` WHERE `File_` = '${name}'")
 endforeach()
+# Custom action types, by their parts ("Custom Action Types", "Custom Action
+# In-Script Execution Options", "Custom Action Return Processing Options").
+set(exe_in_folder 34)   # an executable; Source is a Directory row, its working folder
+set(deferred 1024)      # msidbCustomActionTypeInScript: runs from the install script
+set(as_system 2048)     # msidbCustomActionTypeNoImpersonate: as the system, not the user
+set(rollback_only 256)  # msidbCustomActionTypeRollback: runs only when the script is undone
+set(any_exit 64)        # msidbCustomActionTypeContinue: its exit code is not checked
+set(set_property 51)    # sets the property named in Source to Target, formatted
+math(EXPR checked "${exe_in_folder} + ${deferred} + ${as_system}")
+math(EXPR unchecked "${checked} + ${any_exit}")
+math(EXPR undoing "${unchecked} + ${rollback_only}")
+
 # - The logon task, \Plenvor\Logon refresh: in a Task Scheduler folder of the
-#   package's own, so that it touches no one else's task. Registered with the
-#   system's schtasks.exe once the files are in place, removed before they go.
-#   Custom action type 34 (an executable, with a folder of the Directory
-#   table as its working folder: the system folder schtasks.exe is in, which
-#   is there whatever state the install folder is in) + 1024 (deferred, in
-#   the script) + 2048 (as the system, not the installing user). Every change
-#   to the task has its rollback (+ 256, rollback only), scheduled just before
-#   the change, so that a rollback runs it after undoing what came later: the
-#   registration's deletes the task, and the removal's registers it again
-#   from the definitions that the rollback of RemoveFiles has put back by
-#   then. The removal and the rollbacks add 64 (go on whatever schtasks
-#   returns: the task may be gone already, or was never there). Each
+#   package's own, so that it touches no one else's task. Run by the system's
+#   schtasks.exe, from the system folder as the working folder (there whatever
+#   state the install folder is in), deferred and as the system. The
+#   registration checks schtasks' exit code; the deletion and every rollback
+#   do not (the task may be gone already, or was never there). Each
 #   definition names the command for its kind of Windows.
 set(schtasks "\"[${system_folder}]schtasks.exe\"")
 set(task "/tn \"\\Plenvor\\Logon refresh\"")
-set(create "${schtasks} /create ${task} /xml \"[INSTALLDIR]plenvor-logon-task")
-set(create64 "${create}-64bit.xml\" /f")
-set(create32 "${create}-32bit.xml\" /f")
+set(create "${schtasks} /create ${task} /xml \"[INSTALLDIR]plenvor-logon-task-@BITS@bit.xml\" /f")
 set(delete "${schtasks} /delete ${task} /f")
-# LOGONTASK=0 installs without the task, for fleets that deploy it by Group
-# Policy; it is listed in SecureCustomProperties so that a managed install
-# passes it to the installer's system side. The task is only ever put back by
-# a rollback where the install it undoes had one.
-set(with_task "LOGONTASK<>\"0\"")
-set(installing "NOT REMOVE~=\"ALL\" AND ${with_task}")
+
+# What each run is to do with the task. LOGONTASK is the choice this run ends
+# with (the command line's, else the kept one, else 1: see below); the kept
+# value is the one the run found, the package's only record of whether its
+# task was there before.
 set(removing "REMOVE~=\"ALL\"")
-foreach(action
-    "PlenvorDeleteTaskRollback64|3426|${create64}|VersionNT64 AND ${removing} AND ${with_task}|3490"
-    "PlenvorDeleteTaskRollback32|3426|${create32}|NOT VersionNT64 AND ${removing} AND ${with_task}|3491"
-    "PlenvorDeleteTask|3170|${delete}|${removing}|3492"
-    "PlenvorCreateTaskRollback|3426|${delete}|${installing}|4001"
-    "PlenvorCreateTask64|3106|${create64}|VersionNT64 AND ${installing}|4002"
-    "PlenvorCreateTask32|3106|${create32}|NOT VersionNT64 AND ${installing}|4003")
-  string(REPLACE "|" ";" fields "${action}")
-  list(GET fields 0 name)
-  list(GET fields 1 type)
-  list(GET fields 2 target)
-  list(GET fields 3 condition)
-  list(GET fields 4 sequence)
-  list(APPEND queries
-    -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', ${type}, '${system_folder}', '${target}')"
-    -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${condition}', ${sequence})")
-endforeach()
+set(ends_with_task "LOGONTASK<>\"0\"")
+set(found_task "Installed AND LOGONTASK_KEPT<>\"0\"")
+set(registering "NOT ${removing} AND ${ends_with_task}")
+set(deleting "${removing} OR (Installed AND LOGONTASK=\"0\")")
+
+# task_change(NAME FIRST TYPE CONDITION COMMAND UNDO_CONDITION UNDO_COMMAND):
+# NAME runs COMMAND where CONDITION holds; NAMERollback, scheduled just before
+# it, runs UNDO_COMMAND where UNDO_CONDITION holds, so that a rolled-back run
+# undoes the change after undoing what came later. They take consecutive
+# sequence numbers from FIRST. A command that registers the task is two
+# actions, suffixed 64 and 32, one for each kind of Windows (VersionNT64).
+function(task_change name first type condition command undo_condition undo_command)
+  set(at ${first})
+  foreach(row "${name}Rollback|${undoing}|${undo_condition}|${undo_command}"
+              "${name}|${type}|${condition}|${command}")
+    string(REPLACE "|" ";" fields "${row}")
+    list(GET fields 0 action)
+    list(GET fields 1 action_type)
+    list(GET fields 2 when)
+    list(GET fields 3 target)
+    set(kinds "|${when}")
+    if(target MATCHES "@BITS@")
+      set(kinds "64|VersionNT64 AND (${when})" "32|NOT VersionNT64 AND (${when})")
+    endif()
+    foreach(kind IN LISTS kinds)
+      string(REPLACE "|" ";" kind "${kind}")
+      list(GET kind 0 bits)
+      list(GET kind 1 kind_when)
+      string(REPLACE "@BITS@" "${bits}" kind_target "${target}")
+      list(APPEND queries
+        -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${action}${bits}', ${action_type}, '${system_folder}', '${kind_target}')"
+        -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${action}${bits}', '${kind_when}', ${at})")
+      math(EXPR at "${at} + 1")
+    endforeach()
+  endforeach()
+  set(queries "${queries}" PARENT_SCOPE)
+endfunction()
+
+# Deleted before the files go (on removal, or when a run on the installed
+# product turns the task off); registered again by the rollback where the
+# run found it, from the definition that the rollback of RemoveFiles has put
+# back by then.
+task_change(PlenvorDeleteTask 3490 ${unchecked} "${deleting}" "${delete}"
+            "(${deleting}) AND ${found_task}" "${create}")
+# Registered once the files are in place, on every run that ends with it (a
+# repair puts back a task deleted by hand); deleted by the rollback only where
+# the run did not find it, so that a failed repair leaves the task it found.
+task_change(PlenvorCreateTask 4001 ${checked} "${registering}" "${create}"
+            "${registering} AND NOT (${found_task})" "${delete}")
 # The system folder as a directory of the package, resolved from the property
 # of that name, as the working folder above.
 list(APPEND queries
   -q "INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('${system_folder}', 'TARGETDIR', '.')")
-# - LOGONTASK's value when the command line gives none: the one the install
-#   before kept (LOGONTASK_KEPT, which AppSearch reads at 50), else 1. Type 51
-#   sets a property; in both sequences, as AppSearch is.
+
+# - The choice: LOGONTASK=0 installs without the task, for fleets that deploy
+#   it by Group Policy; it is listed in SecureCustomProperties so that a
+#   managed install passes it to the installer's system side. Its value when
+#   the command line gives none is the one kept by the install before
+#   (LOGONTASK_KEPT, which AppSearch reads at 50), else 1. A run on the
+#   installed product that changes it must rewrite the kept value, which only
+#   a reinstall of its component does: REINSTALL=ALL, with REINSTALLMODE's
+#   documented default "omus" made explicit (its m rewrites HKLM's values)
+#   where the command line gives no mode. The files are reinstalled only
+#   where missing or older. In both sequences, as AppSearch is.
 foreach(action
-    "PlenvorKeptLogonTask|[LOGONTASK_KEPT]|NOT LOGONTASK AND LOGONTASK_KEPT|51"
-    "PlenvorDefaultLogonTask|1|NOT LOGONTASK|52")
+    "PlenvorKeptLogonTask|LOGONTASK|[LOGONTASK_KEPT]|NOT LOGONTASK AND LOGONTASK_KEPT|51"
+    "PlenvorDefaultLogonTask|LOGONTASK|1|NOT LOGONTASK|52"
+    "PlenvorKeepNewChoice|REINSTALL|ALL|Installed AND NOT REMOVE AND NOT REINSTALL AND LOGONTASK<>LOGONTASK_KEPT|53"
+    "PlenvorReinstallMode|REINSTALLMODE|omus|REINSTALL AND NOT REINSTALLMODE|54")
   string(REPLACE "|" ";" fields "${action}")
   list(GET fields 0 name)
-  list(GET fields 1 value)
-  list(GET fields 2 condition)
-  list(GET fields 3 sequence)
+  list(GET fields 1 property)
+  list(GET fields 2 value)
+  list(GET fields 3 condition)
+  list(GET fields 4 sequence)
   list(APPEND queries
-    -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', 51, 'LOGONTASK', '${value}')")
+    -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', ${set_property}, '${property}', '${value}')")
   foreach(table InstallUISequence InstallExecuteSequence)
     list(APPEND queries
       -q "INSERT INTO `${table}` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${condition}', ${sequence})")

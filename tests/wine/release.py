@@ -138,3 +138,61 @@ def msi_property(msi, name):
 
 def package_code(msi):
     return re.search(r"Revision number \(UUID\): (\S+)", msiinfo("suminfo", msi)).group(1)
+
+
+# Windows Installer's conditional statements ("Conditional Statement
+# Syntax"), as far as the package's rows use them: properties, quoted texts
+# and integers, = <> and their ~ forms (case-insensitive), NOT, AND, OR and
+# parentheses. A property alone is true when it is not empty.
+CONDITION_TOKEN = re.compile(r'\s*(?:(\(|\))|"([^"]*)"|(~?(?:<>|=))|([A-Za-z_][\w.]*))')
+
+
+def msi_condition(condition, properties):
+    """condition's value with these properties (absent ones are empty)."""
+    tokens, at = [], 0
+    while at < len(condition.rstrip()):
+        match = CONDITION_TOKEN.match(condition, at)
+        assert match, f"cannot read {condition[at:]!r}"
+        bracket, text, operator, word = match.groups()
+        tokens.append((bracket, None) if bracket else
+                      ("op", operator) if operator else
+                      ("text", text) if text is not None else
+                      (word, None) if word in ("NOT", "AND", "OR") else
+                      ("text", properties.get(word, "")))
+        at = match.end()
+    tokens.append(("end", None))
+
+    def either():
+        value = both()
+        while tokens[0][0] == "OR":
+            tokens.pop(0)
+            value = both() or value
+        return value
+
+    def both():
+        value = one()
+        while tokens[0][0] == "AND":
+            tokens.pop(0)
+            value = one() and value
+        return value
+
+    def one():
+        kind, value = tokens.pop(0)
+        if kind == "NOT":
+            return not one()
+        if kind == "(":
+            inner = either()
+            assert tokens.pop(0)[0] == ")", condition
+            return inner
+        assert kind == "text", condition
+        if tokens[0][0] != "op":
+            return value != ""
+        operator = tokens.pop(0)[1]
+        other = tokens.pop(0)[1]
+        if operator.startswith("~"):
+            value, other, operator = value.lower(), other.lower(), operator[1:]
+        return (value == other) == (operator == "=")
+
+    value = either()
+    assert tokens[0][0] == "end", condition
+    return value

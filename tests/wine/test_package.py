@@ -21,7 +21,7 @@ import pytest
 
 from conftest import wine_cannot_start
 from release import (PROGRAMS, PUBLISHER, TASKS, cached, configure, copy_with_version,
-                     four_fields, msi_property, msi_table, package_code, read, release_file, run,
+                     four_fields, msi_condition, msi_property, msi_table, package_code, read, release_file, run,
                      version_resource, write)
 from testdata import banner
 from winetools import BANNER, BUILD, ROOT, WINE, build_version, windows_path
@@ -145,26 +145,25 @@ SYSTEM_FOLDER = {"win32": "SystemFolder", "win64": "System64Folder"}[cached("PLE
 SCHTASKS = f'"[{SYSTEM_FOLDER}]schtasks.exe" '
 CREATE = SCHTASKS + r'/create /tn "\Plenvor\Logon refresh" /xml "[INSTALLDIR]plenvor-logon-task-{}.xml" /f'
 DELETE = SCHTASKS + r'/delete /tn "\Plenvor\Logon refresh" /f'
-INSTALLING = 'NOT REMOVE~="ALL" AND LOGONTASK<>"0"'
-REMOVING_WITH_TASK = 'REMOVE~="ALL" AND LOGONTASK<>"0"'
-TASK_ACTIONS = {  # action: (type, source, target, condition)
-    "PlenvorCreateTaskRollback": (34 + 1024 + 2048 + 256 + 64, SYSTEM_FOLDER, DELETE, INSTALLING),
-    "PlenvorCreateTask64": (34 + 1024 + 2048, SYSTEM_FOLDER, CREATE.format("64bit"),
-                            "VersionNT64 AND " + INSTALLING),
-    "PlenvorCreateTask32": (34 + 1024 + 2048, SYSTEM_FOLDER, CREATE.format("32bit"),
-                            "NOT VersionNT64 AND " + INSTALLING),
+TASK_ACTIONS = {  # action: (type, source, target); what their conditions do is played below
+    "PlenvorCreateTaskRollback": (34 + 1024 + 2048 + 256 + 64, SYSTEM_FOLDER, DELETE),
+    "PlenvorCreateTask64": (34 + 1024 + 2048, SYSTEM_FOLDER, CREATE.format("64bit")),
+    "PlenvorCreateTask32": (34 + 1024 + 2048, SYSTEM_FOLDER, CREATE.format("32bit")),
     "PlenvorDeleteTaskRollback64": (34 + 1024 + 2048 + 256 + 64, SYSTEM_FOLDER,
-                                    CREATE.format("64bit"), "VersionNT64 AND " + REMOVING_WITH_TASK),
+                                    CREATE.format("64bit")),
     "PlenvorDeleteTaskRollback32": (34 + 1024 + 2048 + 256 + 64, SYSTEM_FOLDER,
-                                    CREATE.format("32bit"),
-                                    "NOT VersionNT64 AND " + REMOVING_WITH_TASK),
-    "PlenvorDeleteTask": (34 + 1024 + 2048 + 64, SYSTEM_FOLDER, DELETE, 'REMOVE~="ALL"'),
+                                    CREATE.format("32bit")),
+    "PlenvorDeleteTask": (34 + 1024 + 2048 + 64, SYSTEM_FOLDER, DELETE),
     # LOGONTASK when the command line gives none: what the install before
-    # kept, else 1.
-    "PlenvorKeptLogonTask": (51, "LOGONTASK", "[LOGONTASK_KEPT]",
-                             "NOT LOGONTASK AND LOGONTASK_KEPT"),
-    "PlenvorDefaultLogonTask": (51, "LOGONTASK", "1", "NOT LOGONTASK"),
+    # kept, else 1; a run on the installed product that changes it reinstalls,
+    # so that its component rewrites the kept value (REINSTALLMODE's m).
+    "PlenvorKeptLogonTask": (51, "LOGONTASK", "[LOGONTASK_KEPT]"),
+    "PlenvorDefaultLogonTask": (51, "LOGONTASK", "1"),
+    "PlenvorKeepNewChoice": (51, "REINSTALL", "ALL"),
+    "PlenvorReinstallMode": (51, "REINSTALLMODE", "omus"),
 }
+CHOICE = ["PlenvorKeptLogonTask", "PlenvorDefaultLogonTask", "PlenvorKeepNewChoice",
+          "PlenvorReinstallMode"]
 
 
 def sequence_of(msi, table):
@@ -174,11 +173,8 @@ def sequence_of(msi, table):
 def test_msi_registers_the_logon_task_and_removes_it():
     msi = release_file(BUILD, "msi")
     actions = {row[0]: (int(row[1]), row[2], row[3]) for row in msi_table(msi, "CustomAction")}
-    assert actions == {name: (type_, source, target)
-                       for name, (type_, source, target, _) in TASK_ACTIONS.items()}
+    assert actions == TASK_ACTIONS
     sequence = sequence_of(msi, "InstallExecuteSequence")
-    assert {name: sequence[name][0] for name in TASK_ACTIONS} == \
-        {name: condition for name, (_, _, _, condition) in TASK_ACTIONS.items()}
     at = {name: number for name, (_, number) in sequence.items()}
     # Registered once the files are in place, each registration after its
     # rollback (which a failed install then runs); removed before the files
@@ -196,13 +192,12 @@ def test_msi_registers_the_logon_task_and_removes_it():
     # second place, where a failed upgrade leaves the release before
     # installed; before InstallInitialize, it would leave neither.
     assert at["InstallInitialize"] < at["RemoveExistingProducts"] < at["ProcessComponents"]
-    # The choice is read back before anything uses it, in both sequences.
-    for table in ("InstallUISequence", "InstallExecuteSequence"):
-        order = sequence_of(msi, table)
-        assert order["AppSearch"][1] < order["PlenvorKeptLogonTask"][1] < \
-            order["PlenvorDefaultLogonTask"][1] < order["CostInitialize"][1], table
-        assert (order["PlenvorKeptLogonTask"][0], order["PlenvorDefaultLogonTask"][0]) == \
-            (TASK_ACTIONS["PlenvorKeptLogonTask"][3], TASK_ACTIONS["PlenvorDefaultLogonTask"][3])
+    # The choice is read back, and the reinstall asked for, before anything
+    # uses them (REINSTALL is read by CostFinalize), alike in both sequences.
+    ui = sequence_of(msi, "InstallUISequence")
+    assert [ui[name] for name in CHOICE] == [sequence[name] for name in CHOICE]
+    assert sorted(CHOICE + ["AppSearch", "CostInitialize"], key=lambda name: at[name]) == \
+        ["AppSearch", *CHOICE, "CostInitialize"]
     # Kept as HKLM\Software\Plenvor's LogonTask (root 2, HKLM), read back raw
     # (RegLocator type 2, msidbLocatorTypeRawValue).
     assert msi_table(msi, "AppSearch") == [["LOGONTASK_KEPT", "KeptLogonTask"]]
@@ -230,6 +225,86 @@ def test_newer_release_numbers_follow_project_version(newer_build):
         assert (fields["Fixed"], fields["FixedProduct"], fields["FileVersion"], files[name]) == \
             (four_fields(newer), four_fields(newer), newer, four_fields(newer)), name
     assert msi_property(release_file(newer_dir, "msi"), "ProductVersion") == newer
+
+
+# A repair as MsiReinstallProduct makes it (REINSTALL=ALL with the modes of
+# "msiexec /f", "pecms" when none are given): Wine's msiexec does not carry
+# out /f itself (status 1605 for a package's path; a ProductCode is "not
+# implemented"). A reinstall as fleets force one: REINSTALL=ALL
+# REINSTALLMODE=vomus.
+REPAIR = ["REINSTALL=ALL", "REINSTALLMODE=pecms"]
+REINSTALL = ["REINSTALL=ALL", "REINSTALLMODE=vomus"]
+def play(msi, installed, task, kept, args, rolled_back):
+    """One run of msi as Windows Installer documents it, over the package's
+    own rows: its execute sequence in order, each action whose condition
+    holds (type 51 setting its property; a rollback action kept for the
+    rollback script, the others changing the task), and, when the run fails
+    after its last change, the rollback script in reverse order ("Rollback
+    Installation"). The kept value is rewritten by a first install and by a
+    reinstall whose REINSTALLMODE has m, deleted by a removal, and left as it
+    was by a rollback. Returns (task, kept value) after the run."""
+    actions = {row[0]: (int(row[1]), row[2], row[3]) for row in msi_table(msi, "CustomAction")}
+    ends = set()
+    for version_nt64 in ("", "601"):  # either kind of Windows: the same ending
+        props = dict(arg.split("=", 1) for arg in args)
+        props.update(Installed="1" if installed else "", LOGONTASK_KEPT=kept or "",
+                     VersionNT64=version_nt64)
+        now, rollback = task, []
+        for name, (condition, _) in sorted(sequence_of(msi, "InstallExecuteSequence").items(),
+                                           key=lambda item: item[1][1]):
+            if name not in actions or not msi_condition(condition, props):
+                continue
+            kind, source, target = actions[name]
+            if kind == 51:
+                props[source] = re.sub(r"\[(\w+)\]", lambda m: props.get(m[1], ""), target)
+            elif kind & 256:
+                rollback.append(target)
+            else:
+                now = "/create" in target
+        if rolled_back:
+            for target in reversed(rollback):
+                now = "/create" in target
+            ends.add((now, kept))
+        elif props.get("REMOVE", "").upper() == "ALL":
+            ends.add((now, None))
+        elif not installed or (props.get("REINSTALL") and "m" in props["REINSTALLMODE"].lower()):
+            ends.add((now, props["LOGONTASK"]))
+        else:
+            ends.add((now, kept))
+    assert len(ends) == 1, ends
+    return ends.pop()
+
+
+# Each kind of run, from what it finds (installed, the task registered, the
+# value kept), with what it leaves: after it, and after it failed and was
+# rolled back. The README's table of runs says the same. A repair as
+# "msiexec /f" or MsiReinstallProduct makes it, a reinstall as REINSTALL=ALL
+# REINSTALLMODE=vomus, a removal as "msiexec /x" (REMOVE=ALL).
+RUNS = {
+    "install": ((False, False, None, []), (True, "1"), (False, None)),
+    "install, LOGONTASK=0": ((False, False, None, ["LOGONTASK=0"]), (False, "0"), (False, None)),
+    "repair": ((True, True, "1", REPAIR), (True, "1"), (True, "1")),
+    "repair, kept 0": ((True, False, "0", REPAIR), (False, "0"), (False, "0")),
+    # The task deleted by hand: the package knows the task only by the kept value.
+    "repair, task deleted": ((True, False, "1", REPAIR), (True, "1"), (True, "1")),
+    "/i again": ((True, True, "1", []), (True, "1"), (True, "1")),
+    "/i again, kept 0": ((True, False, "0", []), (False, "0"), (False, "0")),
+    "/i again, LOGONTASK=0": ((True, True, "1", ["LOGONTASK=0"]), (False, "0"), (True, "1")),
+    "/i again, LOGONTASK=1": ((True, False, "0", ["LOGONTASK=1"]), (True, "1"), (False, "0")),
+    "reinstall, LOGONTASK=0": ((True, True, "1", [*REINSTALL, "LOGONTASK=0"]), (False, "0"),
+                               (True, "1")),
+    "reinstall, LOGONTASK=1": ((True, False, "0", [*REINSTALL, "LOGONTASK=1"]), (True, "1"),
+                               (False, "0")),
+    "removal": ((True, True, "1", ["REMOVE=ALL"]), (False, None), (True, "1")),
+    "removal, kept 0": ((True, False, "0", ["REMOVE=ALL"]), (False, None), (False, "0")),
+}
+
+
+def test_each_kind_of_run_and_its_rollback_leave_the_task_as_the_choice_says():
+    msi = release_file(BUILD, "msi")
+    assert {run: (play(msi, *found, False), play(msi, *found, True))
+            for run, (found, _, _) in RUNS.items()} == \
+        {run: (after, rolled_back) for run, (_, after, rolled_back) in RUNS.items()}
 
 
 def msiexec(wine, *args, log="msiexec"):
@@ -453,6 +528,49 @@ def test_the_task_is_back_after_every_rollback(wine, previous_build, tmp_path):
         "failed removal, LOGONTASK=0": (True, others, version),
         "all removed": (others, None),
     }
+
+
+KEPT = ("HKLM", r"Software\Plenvor", "LogonTask")  # the LOGONTASK kept, as the README names it
+
+
+def kept_choice(wine):
+    found = wine.get_raw(*KEPT)
+    return found and found[1].rstrip(b"\0").decode()
+
+
+def delete_task_by_hand(wine):
+    schtasks(wine, "/delete", "/tn", OWN_TASK, "/f")
+
+
+# The runs software distribution makes on an installed package, one after the
+# other on one install: (what is done by hand first, msiexec /i's arguments,
+# the task left, the value kept). A run that sets LOGONTASK ends with the
+# task exactly when it is not "0", and keeps it; one that does not keeps the
+# task as the kept value says, a repair putting back one deleted by hand.
+MAINTENANCE = [
+    (None, ["LOGONTASK=1"], True, "1"),  # the first install
+    (None, ["LOGONTASK=0"], False, "0"),
+    (None, [], False, "0"),
+    (None, REPAIR, False, "0"),
+    (None, ["LOGONTASK=1"], True, "1"),
+    (delete_task_by_hand, REPAIR, True, "1"),
+    (delete_task_by_hand, [], True, "1"),
+    (None, [*REINSTALL, "LOGONTASK=0"], False, "0"),
+    (None, [*REINSTALL, "LOGONTASK=1"], True, "1"),
+]
+
+
+def test_every_maintenance_run_leaves_the_task_as_the_choice_says(wine):
+    msi = windows_path(release_file(BUILD, "msi"))
+    left = []
+    for step, (by_hand, args, _, _) in enumerate(MAINTENANCE):
+        if by_hand:
+            by_hand(wine)
+        msiexec_ok(wine, "/i", msi, *args, log=f"maintenance-{step}")
+        left.append((*args, registered_tasks(wine) == [OWN_TASK], kept_choice(wine)))
+    msiexec_ok(wine, "/x", msi, log="maintenance-removal")
+    assert left == [(*args, task, kept) for _, args, task, kept in MAINTENANCE]
+    assert (registered_tasks(wine), kept_choice(wine)) == ([], None)
 
 
 def creates_run(log):
