@@ -129,6 +129,33 @@ def test_msi_holds_what_fleets_rely_on():
     assert not set(PROGRAMS) & {row[0] for row in msi_table(msi, "MsiFileHash")}
 
 
+def test_the_package_code_follows_everything_that_makes_the_package(tmp_path):
+    # Microsoft's "Package Codes": two .msi files that are not identical
+    # should never share a package code, since Windows Installer takes them
+    # for one package. Made here from the same files: the release's package,
+    # one for the other architecture, and one whose msi.cmake sets another
+    # row.
+    msi = release_file(BUILD, "msi")
+    script = read(os.path.join(ROOT, "cmake", "msi.cmake")).decode()
+    changed = script.replace("|REINSTALLMODE|omus|", "|REINSTALLMODE|amus|")
+    assert changed != script
+    files = [os.path.join(BUILD, name) for name in [*PROGRAMS, "README.txt", *TASKS]]
+    codes = {}
+    for name, arch, text in (("release", "x86", script), ("x64", "x64", script),
+                             ("changed script", "x86", changed)):
+        out = os.path.join(str(tmp_path), name.replace(" ", "-") + ".msi")
+        run("cmake", "-DVERSION=" + build_version(), "-DFILE_VERSION=" + four_fields(build_version()),
+            "-DPRODUCT_CODE=" + msi_property(msi, "ProductCode"), "-DEPOCH=",
+            "-DWXS=" + os.path.join(ROOT, "packaging", "plenvor.wxs"),
+            "-DFILES=" + "|".join(files + [os.path.join(ROOT, "LICENSE")]),
+            "-DPROGRAMS=" + "|".join(PROGRAMS), "-DOUT=" + out, "-DPUBLISHER=" + PUBLISHER,
+            "-DDESCRIPTION=" + cached("CMAKE_PROJECT_DESCRIPTION"), "-DARCH=" + arch,
+            *[f"-D{tool}={cached(tool)}" for tool in ("WIXL", "MSIBUILD", "FAKETIME")],
+            "-P", write(os.path.join(str(tmp_path), name.replace(" ", "-") + ".cmake"), text))
+        codes[name] = package_code(out)
+    assert len(set(codes.values())) == len(codes), codes
+
+
 # The logon task's custom actions. Types, from Microsoft's "Custom Action
 # Types" and "Custom Action In-Script Execution Options": 34, an executable
 # whose Source is its working folder (the system folder, which the package

@@ -204,6 +204,7 @@ def test_configure_refuses_a_malformed_release_address():
         "https://downloads.example.org/",             # a folder, not the file
         "https://downloads.example.org/plenvor 1.1.msi",
         "https://downloads.example.org/'plenvor'.msi",
+        "https://downloads.example.org/a;b.msi",      # a CMake list: cut at the ";"
         "https://downloads.example.org/" + "p" * 2020 + ".msi",  # past winget's 2048
     )}
     accepted = configure_failure(
