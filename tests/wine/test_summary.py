@@ -21,9 +21,15 @@ def case(name, failure="", skip=None):
 FAILURE, ERROR = '<failure message="assert 0"/>', '<error message="fixture"/>'
 
 
-def summarise(folder, cases, ctest_status="run", exit_status=0):
+REFUSAL = "this machine's kernel refuses i386 programs (Exec format error)"
+HISTORY = "this clone lacks the git history of the previous release, ab40145: a shallow clone"
+
+
+def summarise(folder, cases, ctest_status="run", exit_status=0, probe_status=0):
     """Runs the summary on one suite whose one ctest test ran pytest with
-    these cases: its exit status and output."""
+    these cases, with a kernel probe that answers probe_status (1 with
+    REFUSAL, as the kernel that refuses i386 programs): its exit status and
+    output."""
     build = os.path.join(folder, "build")
     os.makedirs(build, exist_ok=True)
     write(os.path.join(build, "ctest-junit.xml"),
@@ -31,36 +37,35 @@ def summarise(folder, cases, ctest_status="run", exit_status=0):
     write(os.path.join(build, "pytest-wine_suite.xml"),
           f'<testsuites><testsuite>{"".join(cases)}</testsuite></testsuites>')
     table = write(os.path.join(folder, "summary.tsv"), f"suite\twine32\t{build}\t{exit_status}\n")
-    done = subprocess.run(["/usr/bin/python3", SUMMARY, table], capture_output=True, text=True)
+    probe = write(os.path.join(folder, "probe"),
+                  f'#!/bin/sh\n[ {probe_status} -eq 1 ] && echo "{REFUSAL}" >&2\nexit {probe_status}\n')
+    os.chmod(probe, 0o755)
+    done = subprocess.run(["/usr/bin/python3", SUMMARY, table], capture_output=True, text=True,
+                          env=dict(os.environ, PLENVOR_KERNEL_PROBE=probe))
     return done.returncode, done.stdout
 
 
-def kernel_refusal():
-    probe = subprocess.run([os.path.join(ROOT, "scripts", "kernel-runs-i386")],
-                           capture_output=True, text=True)
-    return probe.stderr.strip() if probe.returncode == 1 else None
-
-
-@pytest.mark.parametrize("cases,ctest_status,exit_status,status", [
-    ([case("a"), case("b")], "run", 0, 0),
-    ([case("a"), case("b", FAILURE)], "fail", 8, 1),
-    ([case("a"), case("b", ERROR)], "fail", 8, 1),
+@pytest.mark.parametrize("cases,ctest_status,exit_status,probe_status,status", [
+    ([case("a"), case("b")], "run", 0, 0, 0),
+    # read from pytest's cases alone, whatever ctest said
+    ([case("a"), case("b", FAILURE)], "run", 0, 0, 1),
+    ([case("a"), case("b", ERROR)], "run", 0, 0, 1),
     # pytest itself failed (a crash, a time-out) with every case it wrote passed
-    ([case("a")], "fail", 8, 1),
-    # a skip for any reason but the kernel's refusal
-    ([case("a"), case("b", skip="no display")], "run", 0, 1),
-], ids=["passed", "failed", "error", "pytest-failed", "skipped-otherwise"])
-def test_the_summary_fails_on_a_failure_or_a_skip_it_does_not_allow(tmp_path, cases, ctest_status,
-                                                                     exit_status, status):
-    assert summarise(str(tmp_path), cases, ctest_status, exit_status)[0] == status
+    ([case("a")], "fail", 8, 0, 1),
+    ([], "run", 0, 0, 1),
+    # a skip for any reason but the two a machine or a clone forces
+    ([case("a"), case("b", skip="no display")], "run", 0, 1, 1),
+    # the kernel's refusal, allowed only where the probe gives it now
+    ([case("a"), case("b", skip=REFUSAL)], "run", 0, 1, 0),
+    ([case("a"), case("b", skip=REFUSAL)], "run", 0, 0, 1),
+    ([case("a"), case("b", skip=HISTORY)], "run", 0, 0, 0),
+], ids=["passed", "failed", "error", "pytest-failed", "no-test", "skipped-otherwise",
+        "kernel-refuses", "kernel-runs-i386", "no-history"])
+def test_the_summary_fails_on_a_failure_or_a_skip_it_does_not_allow(
+        tmp_path, cases, ctest_status, exit_status, probe_status, status):
+    assert summarise(str(tmp_path), cases, ctest_status, exit_status, probe_status)[0] == status
 
 
-def test_the_summary_allows_only_the_kernels_refusal_and_says_so(tmp_path):
-    # The probe's own words, as the Wine fixture gives them as its reason.
-    reason = kernel_refusal() or "this machine's kernel refuses i386 programs (Exec format error)"
-    status, output = summarise(str(tmp_path), [case("a"), case("b", skip=reason)])
-    if kernel_refusal():
-        assert status == 0 and f"!!! SKIPPED: 1 of 2 tests of \"suite\" did not run: {reason}" \
-            in output, output
-    else:  # where wine32 can run, no skip is allowed
-        assert status == 1, output
+def test_the_summary_says_what_did_not_run_and_why(tmp_path):
+    output = summarise(str(tmp_path), [case("a"), case("b", skip=REFUSAL)], probe_status=1)[1]
+    assert f'!!! SKIPPED: 1 of 2 tests of "suite" did not run: {REFUSAL}' in output, output
