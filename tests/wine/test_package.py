@@ -594,7 +594,10 @@ def test_the_task_is_back_after_every_rollback(wine, previous_build, tmp_path):
     }
 
 
-KEPT = ("HKLM", r"Software\Plenvor", "LogonTask")  # the LOGONTASK kept, as the README names it
+# The LOGONTASK kept, in the 32-bit registry view, as the README names it: the
+# 64-bit stand-in's helper sees that view under WOW6432Node.
+KEPT = ("HKLM", {"win32": r"Software\Plenvor", "win64": r"Software\WOW6432Node\Plenvor"}[
+    cached("PLENVOR_PLATFORM")], "LogonTask")
 
 
 def kept_choice(wine):
