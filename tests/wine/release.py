@@ -141,58 +141,39 @@ def package_code(msi):
 
 
 # Windows Installer's conditional statements ("Conditional Statement
-# Syntax"), as far as the package's rows use them: properties, quoted texts
-# and integers, = <> and their ~ forms (case-insensitive), NOT, AND, OR and
-# parentheses. A property alone is true when it is not empty.
-CONDITION_TOKEN = re.compile(r'\s*(?:(\(|\))|"([^"]*)"|(~?(?:<>|=))|([A-Za-z_][\w.]*))')
-
-
+# Syntax"), as far as the package's rows use them: properties, quoted texts,
+# = and <> (with ~ before them, case ignored), NOT, AND, OR, parentheses; a
+# property alone is true when it is not empty.
 def msi_condition(condition, properties):
     """condition's value with these properties (absent ones are empty)."""
-    tokens, at = [], 0
-    while at < len(condition.rstrip()):
-        match = CONDITION_TOKEN.match(condition, at)
-        assert match, f"cannot read {condition[at:]!r}"
-        bracket, text, operator, word = match.groups()
-        tokens.append((bracket, None) if bracket else
-                      ("op", operator) if operator else
-                      ("text", text) if text is not None else
-                      (word, None) if word in ("NOT", "AND", "OR") else
-                      ("text", properties.get(word, "")))
-        at = match.end()
-    tokens.append(("end", None))
+    tokens = re.findall(r'"[^"]*"|~?<>|~?=|[()]|[\w.]+', condition) + [""]
 
-    def either():
-        value = both()
-        while tokens[0][0] == "OR":
-            tokens.pop(0)
-            value = both() or value
-        return value
+    def operand(word):
+        return word[1:-1] if word.startswith('"') else properties.get(word, "")
 
-    def both():
-        value = one()
-        while tokens[0][0] == "AND":
-            tokens.pop(0)
-            value = one() and value
-        return value
-
-    def one():
-        kind, value = tokens.pop(0)
-        if kind == "NOT":
-            return not one()
-        if kind == "(":
-            inner = either()
-            assert tokens.pop(0)[0] == ")", condition
-            return inner
-        assert kind == "text", condition
-        if tokens[0][0] != "op":
-            return value != ""
-        operator = tokens.pop(0)[1]
-        other = tokens.pop(0)[1]
+    def value(level=0):  # 0: the ORs, 1: the ANDs, 2: one term
+        if level < 2:
+            found = value(level + 1)
+            while tokens[0] == ("OR", "AND")[level]:
+                tokens.pop(0)
+                other = value(level + 1)
+                found = (found or other) if level == 0 else (found and other)
+            return found
+        word = tokens.pop(0)
+        if word == "NOT":
+            return not value(2)
+        if word == "(":
+            found = value()
+            assert tokens.pop(0) == ")", condition
+            return found
+        left = operand(word)
+        if tokens[0].lstrip("~") not in ("=", "<>"):
+            return left != ""
+        operator, right = tokens.pop(0), operand(tokens.pop(0))
         if operator.startswith("~"):
-            value, other, operator = value.lower(), other.lower(), operator[1:]
-        return (value == other) == (operator == "=")
+            left, right = left.lower(), right.lower()
+        return (left == right) == operator.endswith("=")
 
-    value = either()
-    assert tokens[0][0] == "end", condition
-    return value
+    found = value()
+    assert tokens == [""], condition
+    return found

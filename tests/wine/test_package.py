@@ -21,8 +21,8 @@ import pytest
 
 from conftest import wine_cannot_start
 from release import (PROGRAMS, PUBLISHER, TASKS, cached, configure, copy_with_version,
-                     four_fields, msi_condition, msi_property, msi_table, package_code, read, release_file, run,
-                     version_resource, write)
+                     four_fields, msi_condition, msi_property, msi_table, package_code, read,
+                     release_file, run, version_resource, write)
 from testdata import banner
 from winetools import BANNER, BUILD, ROOT, WINE, build_version, windows_path
 
@@ -181,7 +181,8 @@ def test_the_package_code_follows_everything_that_makes_the_package(tmp_path):
     for name, arch, text in (("release", "x86", script), ("x64", "x64", script),
                              ("changed script", "x86", changed)):
         out = os.path.join(str(tmp_path), name.replace(" ", "-") + ".msi")
-        run("cmake", "-DVERSION=" + build_version(), "-DFILE_VERSION=" + four_fields(build_version()),
+        version = build_version()
+        run("cmake", "-DVERSION=" + version, "-DFILE_VERSION=" + four_fields(version),
             "-DPRODUCT_CODE=" + msi_property(msi, "ProductCode"), "-DEPOCH=",
             "-DWXS=" + os.path.join(ROOT, "packaging", "plenvor.wxs"),
             "-DFILES=" + "|".join(files + [os.path.join(ROOT, "LICENSE")]),
@@ -300,41 +301,36 @@ REPAIR = ["REINSTALL=ALL", "REINSTALLMODE=pecms"]
 REINSTALL = ["REINSTALL=ALL", "REINSTALLMODE=vomus"]
 def play(msi, installed, task, kept, args, rolled_back):
     """One run of msi as Windows Installer documents it, over the package's
-    own rows: its execute sequence in order, each action whose condition
-    holds (type 51 setting its property; a rollback action kept for the
-    rollback script, the others changing the task), and, when the run fails
-    after its last change, the rollback script in reverse order ("Rollback
-    Installation"). The kept value is rewritten by a first install and by a
-    reinstall whose REINSTALLMODE has m, deleted by a removal, and left as it
-    was by a rollback. Returns (task, kept value) after the run."""
+    own rows: (task, kept value) after it. Each action of the execute
+    sequence whose condition holds, in order: type 51 sets its property, a
+    rollback action goes to the rollback script, the others change the task.
+    A run that fails after its last change runs that script in reverse order
+    ("Rollback Installation") and keeps the value it found; else the value
+    is deleted by a removal, and written by a first install and by a
+    reinstall whose REINSTALLMODE has m."""
     actions = {row[0]: (int(row[1]), row[2], row[3]) for row in msi_table(msi, "CustomAction")}
+    order = sorted(sequence_of(msi, "InstallExecuteSequence").items(), key=lambda i: i[1][1])
     ends = set()
-    for version_nt64 in ("", "601"):  # either kind of Windows: the same ending
+    for version_nt64 in ("", "601"):  # either kind of Windows, the same ending
         props = dict(arg.split("=", 1) for arg in args)
         props.update(Installed="1" if installed else "", LOGONTASK_KEPT=kept or "",
                      VersionNT64=version_nt64)
         now, rollback = task, []
-        for name, (condition, _) in sorted(sequence_of(msi, "InstallExecuteSequence").items(),
-                                           key=lambda item: item[1][1]):
-            if name not in actions or not msi_condition(condition, props):
-                continue
-            kind, source, target = actions[name]
-            if kind == 51:
-                props[source] = re.sub(r"\[(\w+)\]", lambda m: props.get(m[1], ""), target)
-            elif kind & 256:
-                rollback.append(target)
-            else:
-                now = "/create" in target
-        if rolled_back:
-            for target in reversed(rollback):
-                now = "/create" in target
-            ends.add((now, kept))
-        elif props.get("REMOVE", "").upper() == "ALL":
-            ends.add((now, None))
-        elif not installed or (props.get("REINSTALL") and "m" in props["REINSTALLMODE"].lower()):
-            ends.add((now, props["LOGONTASK"]))
-        else:
-            ends.add((now, kept))
+        for name, (condition, _) in order:
+            if name in actions and msi_condition(condition, props):
+                kind, source, target = actions[name]
+                if kind == 51:
+                    props[source] = re.sub(r"\[(\w+)\]", lambda m: props.get(m[1], ""), target)
+                elif kind & 256:
+                    rollback.insert(0, target)
+                else:
+                    now = "/create" in target
+        rewritten = not installed or bool(props.get("REINSTALL")) and \
+            "m" in props.get("REINSTALLMODE", "").lower()
+        for target in rollback if rolled_back else []:
+            now = "/create" in target
+        ends.add((now, kept if rolled_back else None if props.get("REMOVE", "").upper() == "ALL"
+                  else props["LOGONTASK"] if rewritten else kept))
     assert len(ends) == 1, ends
     return ends.pop()
 
