@@ -45,8 +45,16 @@ def version_resource(path):
     versions as text ("Fixed", "FixedProduct"): the numbers that Explorer,
     inventory tools and Windows Installer's file versioning read."""
     pe = pefile.PE(path)
+    # As Explorer and VerQueryValue find them: the first language and code
+    # page of VarFileInfo's Translation, then the string block named by that
+    # pair in hexadecimal ("040904B0"); a block under another name is not read.
+    language, code_page = (int(word, 16) for info in pe.FileInfo[0] if hasattr(info, "Var")
+                           for var in info.Var
+                           for word in var.entry[b"Translation"].split()[:2])
     strings = {k.decode(): v.decode() for info in pe.FileInfo[0] if hasattr(info, "StringTable")
-               for table in info.StringTable for k, v in table.entries.items()}
+               for table in info.StringTable
+               if table.LangID.decode().upper() == f"{language:04X}{code_page:04X}"
+               for k, v in table.entries.items()}
     fixed = pe.VS_FIXEDFILEINFO[0]
     for name, high, low in (("Fixed", fixed.FileVersionMS, fixed.FileVersionLS),
                             ("FixedProduct", fixed.ProductVersionMS, fixed.ProductVersionLS)):

@@ -276,7 +276,12 @@ def test_msi_registers_the_logon_task_and_removes_it():
     # system side gets in a managed install only when it is listed as secure.
     # No default in the Property table: it would hide the kept choice.
     assert "LOGONTASK" not in dict(msi_table(msi, "Property"))
-    assert "LOGONTASK" in msi_property(msi, "SecureCustomProperties").split(";")
+    # The secure properties a managed install passes to the installer's
+    # system side ("SecureCustomProperties"): LOGONTASK, and the two that
+    # MajorUpgrade's FindRelatedProducts sets, without which the release
+    # before is not removed and a downgrade is not refused.
+    assert sorted(msi_property(msi, "SecureCustomProperties").split(";")) == \
+        ["LOGONTASK", "WIX_DOWNGRADE_DETECTED", "WIX_UPGRADE_DETECTED"]
 
 
 def test_newer_release_numbers_follow_project_version(newer_build):

@@ -185,11 +185,13 @@ def test_configure_refuses_versions_windows_installer_cannot_upgrade(tmp_path):
                for message in refused.values()), refused
 
 
-def test_configure_refuses_a_signing_key_without_a_timestamp_decision():
+@pytest.mark.parametrize("way", ["file", "token"])
+def test_configure_refuses_a_signing_key_without_a_timestamp_decision(way):
     with tempfile.TemporaryDirectory() as work:
-        key = "-DPLENVOR_SIGN_PKCS12=" + write(os.path.join(work, "any.p12"), b"")
-        neither = configure_failure(key)
-        both = configure_failure(key, "-DPLENVOR_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/",
+        key = {"file": "-DPLENVOR_SIGN_PKCS12=" + write(os.path.join(work, "any.p12"), b""),
+               "token": "-DPLENVOR_SIGN_KEY_OPTIONS=-pkcs11module;/any.so;-key;pkcs11:object=a"}
+        neither = configure_failure(key[way])
+        both = configure_failure(key[way], "-DPLENVOR_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/",
                                  "-DPLENVOR_SIGN_NO_TIMESTAMP=ON")
     assert neither and "no timestamp server" in neither, neither
     assert "PLENVOR_SIGN_TIMESTAMP_URL" in neither and "PLENVOR_SIGN_NO_TIMESTAMP=ON" in neither
@@ -440,9 +442,16 @@ def test_logon_task_definition_holds_what_an_administrator_imports(name, command
     assert one("Principals/Principal/GroupId") == "S-1-5-32-545"  # BUILTIN\Users
     assert one("Principals/Principal/RunLevel") == "HighestAvailable"
     assert [task.find(".//" + TASK_NS + tag) for tag in ("UserId", "LogonType")] == [None, None]
-    # Short, and one run for each logon, even while another's is going.
-    limit = one("Settings/ExecutionTimeLimit")
-    assert limit.startswith("PT") and limit.endswith("M") and 1 <= int(limit[2:-1]) <= 5
+    # Longer than the bound the README promises a run ("a run ends within N
+    # seconds"), so that the Task Scheduler never ends a run that is still
+    # within it (perhaps with "0" stored), and short: at most 5 minutes.
+    # One run for each logon, even while another's is going.
+    bound = int(re.search(r"a run ends within (\d+) seconds",
+                          read(os.path.join(ROOT, "README.md")).decode()).group(1))
+    hours, minutes, seconds = re.fullmatch(r"PT(?:(\d+)H)?(?:(\d+)M)?(?:(\d+)S)?",
+                                           one("Settings/ExecutionTimeLimit")).groups(0)
+    limit = (int(hours) * 60 + int(minutes)) * 60 + int(seconds)
+    assert bound < limit <= 5 * 60, (bound, limit)
     assert one("Settings/MultipleInstancesPolicy") == "Parallel"
     # A laptop on battery runs it too: both conditions default to true.
     assert (one("Settings/DisallowStartIfOnBatteries"),
