@@ -387,13 +387,20 @@ class Wine:
         with self._window("hold-event", words=(name,)):
             yield
 
+    @contextmanager
+    def lock_held(self):
+        """The lock held, as by another run, in a process of its own."""
+        with self._window("hold-lock", words=(ICON_SIZE_LOCK,)):
+            yield
+
     def end_session(self, lparam, cancelled=False):
         """Ends each running copy of the program the way Windows does at logoff
         (lparam ENDSESSION_LOGOFF) or shutdown (0), or tells it that the end
-        was cancelled. Returns (windows, agreed, ended) for each process: its
-        top-level windows, how many of them answered WM_QUERYENDSESSION with
-        TRUE, and the milliseconds it took to end by itself after the
-        messages (-1: it was ended, or left to run)."""
+        was cancelled, once it has a top-level window. Returns (windows,
+        agreed, ended) for each process: its top-level windows, how many of
+        them answered WM_QUERYENDSESSION with TRUE, and the milliseconds it
+        took to end by itself after the messages (-1: it was ended, with
+        status 0xDEAD, or left to run)."""
         done = subprocess.run([WINE, self.helper, "endsession", os.path.basename(self.exe),
                                hex(lparam), *(["cancel"] if cancelled else [])], env=self.env,
                               capture_output=True, stdin=subprocess.DEVNULL, timeout=60, check=True)

@@ -279,6 +279,18 @@ int HoldEvent(const char* name, const char* ready, const char* stop) {
   return CreateEventA(nullptr, TRUE, FALSE, name) == nullptr ? 2 : WaitForStop(ready, stop);
 }
 
+// Holds the mutex NAME as another run holding the lock does, until STOP.
+int HoldLock(const char* name, const char* ready, const char* stop) {
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
+  if (mutex == nullptr) return 2;
+  const int result = WaitForStop(ready, stop);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  return result;
+}
+
+constexpr UINT kForcedEnd = 0xDEAD;
+
 struct Session {
   DWORD process;
   LPARAM reason;
@@ -305,8 +317,11 @@ BOOL CALLBACK EndWindowSession(HWND window, LPARAM param) {
 }
 
 // As Windows ends a program that loads user32 at logoff or shutdown: the two
-// end-session messages to each of its top-level windows, then, after a grace
-// of 5 s, the end of the process. Cancelled (another program refused), the
+// end-session messages to each of its top-level windows, then, after a grace,
+// the end of the process, with kForcedEnd, a status the program never gives.
+// A copy is first given up to 30 s to have a top-level window at all (on a
+// loaded machine a run may store "0" before its window is up), and the grace
+// is 20 s: what is tested is how the program ends, not the machine's speed. Cancelled (another program refused), the
 // second message says so and the process goes on. Prints "windows N agreed M
 // ended MS" for each process: how long it took to end by itself after the
 // messages, -1 when it had to be ended or was left to run.
@@ -320,14 +335,18 @@ int EndSession(const char* exe, const char* reason, bool cancelled) {
     HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
     Session session{entry.th32ProcessID, static_cast<LPARAM>(std::strtoul(reason, nullptr, 0)),
                     static_cast<WPARAM>(cancelled ? FALSE : TRUE)};
-    EnumWindows(EndWindowSession, reinterpret_cast<LPARAM>(&session));
+    for (const DWORD asked = GetTickCount();
+         EnumWindows(EndWindowSession, reinterpret_cast<LPARAM>(&session)),
+         session.windows == 0 && GetTickCount() - asked < 30000;) {
+      Sleep(50);
+    }
     long ended = -1;
     if (process != nullptr && !cancelled) {
       const DWORD start = GetTickCount();
-      if (WaitForSingleObject(process, 5000) == WAIT_OBJECT_0) {
+      if (WaitForSingleObject(process, 20000) == WAIT_OBJECT_0) {
         ended = static_cast<long>(GetTickCount() - start);
       } else {
-        TerminateProcess(process, 0);
+        TerminateProcess(process, kForcedEnd);
         WaitForSingleObject(process, 10000);
       }
     }
@@ -467,7 +486,8 @@ int Sample(const char* names, const char* layout, const char* ready, const char*
 // hang-visible a visible one; sample: a window drawn in the system colours,
 // with a swatch of each, labelled with the names in file NAMES, and their
 // screen places in LAYOUT; slow MS: a hidden window that takes MS over each
-// WM_SETTINGCHANGE; hold-event NAME: an event that holds NAME. Each one
+// WM_SETTINGCHANGE; hold-event NAME: an event that holds NAME; hold-lock
+// NAME: a mutex of that name, owned. Each one
 // touches READY once it is up, and ends once STOP exists. endsession: see
 // EndSession(); spawn FLAGS EXE: see Spawn().
 int main(int argc, char** argv) {
@@ -479,13 +499,14 @@ int main(int argc, char** argv) {
   if (mode == "sample" && argc == 6) return Sample(argv[2], argv[3], argv[4], argv[5]);
   if (mode == "slow" && argc == 5) return Slow(argv[2], argv[3], argv[4]);
   if (mode == "hold-event" && argc == 5) return HoldEvent(argv[2], argv[3], argv[4]);
+  if (mode == "hold-lock" && argc == 5) return HoldLock(argv[2], argv[3], argv[4]);
   if (mode == "endsession" && (argc == 4 || (argc == 5 && std::strcmp(argv[4], "cancel") == 0)))
     return EndSession(argv[2], argv[3], argc == 5);
   if (mode == "spawn" && argc == 4) return Spawn(argv[2], argv[3]);
   std::fprintf(
       stderr,
       "usage: plenvor_helper reg | listen PATH NAME LOG READY STOP | hang[-visible] READY STOP"
-      " | sample NAMES LAYOUT READY STOP | slow MS READY STOP | hold-event NAME READY STOP"
+      " | sample NAMES LAYOUT READY STOP | slow MS READY STOP | hold-(event|lock) NAME READY STOP"
       " | endsession EXE LPARAM [cancel] | spawn FLAGS EXE\n");
   return 2;
 }
