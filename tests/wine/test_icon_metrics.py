@@ -1,7 +1,10 @@
 """The icon-metrics step on the real registry and real window messages."""
 
+import os
 import signal
+import subprocess
 import time
+from contextlib import ExitStack, contextmanager
 
 import pytest
 
@@ -179,3 +182,97 @@ def test_interrupts_at_many_moments_never_leave_zero(wine):
     print(f"a plain run took {plain.seconds:.2f} s; statuses {statuses}")
     # Many land in the run, and end it as an interrupt does.
     assert len([s for s in statuses if s & 0xFF == 0x3A]) >= len(statuses) // 4, statuses
+
+
+@contextmanager
+def output_paused(wine, name):
+    """A run whose output is paused at its first line, as a console with
+    text selected in QuickEdit mode holds it: its standard output a pipe
+    already full, and the run seen blocked writing to it."""
+    read_end, write_end = os.pipe()
+    os.set_blocking(write_end, False)
+    for size in (4096, 1):
+        try:
+            while True:
+                os.write(write_end, b"x" * size)
+        except BlockingIOError:
+            pass
+    os.set_blocking(write_end, True)
+    proc = wine.start_plenvor(name=name, stdout=write_end)
+    os.close(write_end)
+
+    def writing():
+        tasks = f"/proc/{proc.pid}/task"
+        return any(open(f"{tasks}/{t}/wchan").read().endswith("pipe_write")
+                   for t in os.listdir(tasks))
+    try:
+        wait_until(writing, proc, "the banner was held")
+        yield proc
+    finally:
+        os.close(read_end)  # a run still going writes no more, and goes on
+        if proc.poll() is None:
+            proc.kill()
+        proc.wait()
+
+
+def at_the_lock(wine, stack, name):
+    stack.enter_context(wine.lock_held())
+    proc = wine.start_plenvor(name=name)
+    wait_until(lambda: wine.printed(proc) == BANNER, proc, "the run waited for the lock")
+    return proc
+
+
+def with_zero_stored(wine, stack, name):
+    stack.enter_context(wine.hung_window())  # fresh: one seen as hung holds nothing
+    proc = wine.start_plenvor(name=name)
+    wait_for_zero(wine, proc)
+    return proc
+
+
+def in_the_colour_step(wine, stack, name):
+    proc = wine.start_plenvor(name=name, relay=True)
+    wait_until(lambda: b"user32.SetSysColors(" in open(wine.path(name + ".stderr"), "rb").read(),
+               proc, "the colour change was under way")
+    return proc
+
+
+def ended(wine, proc):
+    """How an interrupted run ended: (its status's low byte, or "still
+    running" 20 s on, when it is ended here; the size left)."""
+    try:
+        status = proc.wait(timeout=20) & 0xFF
+    except subprocess.TimeoutExpired:
+        status = "still running"
+        proc.kill()
+        proc.wait()
+    return status, wine.icon_text()
+
+
+# Console control events (Microsoft's HandlerRoutine page): Ctrl-C,
+# Ctrl-Break, and the console closed, which "End task" in Task Manager sends
+# too. Each is delivered as Windows does, by a thread in the process running
+# the system's CtrlRoutine: Wine's own console delivers neither of the last
+# two here (GenerateConsoleCtrlEvent fails with error 12, and a closed console
+# window ends the program with 0 without calling its handler; measured).
+EVENTS = {"Ctrl-C": 0, "Ctrl-Break": 1, "close": 2}
+
+
+def test_every_console_event_at_every_stage_ends_the_run_and_never_leaves_zero(wine):
+    # The stages: the banner (its output paused), the wait for another run's
+    # lock, "0" stored (a hung window holds the broadcast), the colour change
+    # (a visible hung window holds it). At each, the program's own handler
+    # ends the run with STATUS_CONTROL_C_EXIT, having put the size back where
+    # it stored "0"; the default handler would end it through ExitProcess,
+    # with status 0 under Wine 8.
+    left = {}
+    with wine.hung_window(visible=True):  # for the colour step; seen as hung after the first run
+        for stage, start in (("lock wait", at_the_lock), ('"0" stored', with_zero_stored),
+                             ("colour step", in_the_colour_step)):
+            for event, code in EVENTS.items():
+                with ExitStack() as stack:
+                    proc = start(wine, stack, f"{stage[:4]}-{code}")
+                    left[stage, event] = (wine.console_event(code), *ended(wine, proc))
+        for event, code in EVENTS.items():
+            with output_paused(wine, f"banner-{code}") as proc:
+                left["banner", event] = (wine.console_event(code), *ended(wine, proc))
+    assert left == {key: (1, 0x3A, b"48") for key in left} and len(left) == 12, left

@@ -215,15 +215,16 @@ class Wine:
         assert drive.upper() == "C", windows
         return os.path.join(self.env["WINEPREFIX"], "drive_c", *filter(None, rest.split("\\")))
 
-    def start_plenvor(self, args=(), relay=False, name="run", exe=None):
+    def start_plenvor(self, args=(), relay=False, name="run", exe=None, stdout=None):
         """Starts the program with stdout and stderr going to files NAME.stdout
-        and NAME.stderr: a pipe on stderr was seen to spoil the colours a run
-        applied."""
+        and NAME.stderr (stdout to the file descriptor stdout, when given): a
+        pipe on stderr was seen to spoil the colours a run applied."""
         env = dict(self.env, WINEDEBUG="+pid,+relay" if relay else "-all")
         with open(self.path(name + ".stdout"), "wb") as o, \
                 open(self.path(name + ".stderr"), "wb") as e:
-            proc = subprocess.Popen([WINE, exe or self.exe, *args], env=env, stdout=o,
-                                    stderr=e, stdin=subprocess.DEVNULL)
+            proc = subprocess.Popen([WINE, exe or self.exe, *args], env=env,
+                                    stdout=o if stdout is None else stdout, stderr=e,
+                                    stdin=subprocess.DEVNULL)
         proc.started, proc.relay, proc.name = time.monotonic(), relay, name
         return proc
 
@@ -386,6 +387,15 @@ class Wine:
         """An event object that holds name, in a process of its own."""
         with self._window("hold-event", words=(name,)):
             yield
+
+    def console_event(self, event):
+        """Delivers console control event (0 Ctrl-C, 1 Ctrl-Break, 2 the
+        console closed) to each running copy of the program as Windows does
+        (see the helper's console-event): how many it reached."""
+        done = subprocess.run([WINE, self.helper, "console-event", str(event),
+                               os.path.basename(self.exe)], env=self.env, capture_output=True,
+                              stdin=subprocess.DEVNULL, timeout=60, check=True)
+        return int(done.stdout.decode().split()[-1])
 
     @contextmanager
     def lock_held(self):

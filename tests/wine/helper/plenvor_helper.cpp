@@ -279,6 +279,47 @@ int HoldEvent(const char* name, const char* ready, const char* stop) {
   return CreateEventA(nullptr, TRUE, FALSE, name) == nullptr ? 2 : WaitForStop(ready, stop);
 }
 
+// Delivers console control event EVENT (0 Ctrl-C, 1 Ctrl-Break, 2 the
+// console closed) to each running copy of EXE as Windows does: a new thread
+// in the process runs the system's CtrlRoutine with the event, which calls
+// the handlers the process registered (HandlerRoutine's documentation: "the
+// system creates a new thread in the process to execute the function").
+// Prints "sent N" with the number of copies reached.
+int SendConsoleEvent(const char* event, const char* exe) {
+  HMODULE kernelbase = GetModuleHandleA("kernelbase.dll");
+  FARPROC found = kernelbase != nullptr ? GetProcAddress(kernelbase, "CtrlRoutine") : nullptr;
+  LPTHREAD_START_ROUTINE routine = nullptr;
+  static_assert(sizeof routine == sizeof found);
+  std::memcpy(&routine, &found, sizeof routine);
+  if (routine == nullptr) {
+    std::printf("error no CtrlRoutine\n");
+    return 2;
+  }
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 2;
+  int sent = 0;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (lstrcmpiA(entry.szExeFile, exe) != 0) continue;
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID);
+    if (process == nullptr) continue;
+    HANDLE thread = CreateRemoteThread(
+        process, nullptr, 0, routine,
+        reinterpret_cast<void*>(static_cast<ULONG_PTR>(std::strtoul(event, nullptr, 0))), 0,
+        nullptr);
+    if (thread != nullptr) {
+      ++sent;
+      CloseHandle(thread);
+    }
+    CloseHandle(process);
+  }
+  CloseHandle(snapshot);
+  std::printf("sent %d\n", sent);
+  std::fflush(stdout);
+  return 0;
+}
+
 // Holds the mutex NAME as another run holding the lock does, until STOP.
 int HoldLock(const char* name, const char* ready, const char* stop) {
   HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
@@ -319,12 +360,13 @@ BOOL CALLBACK EndWindowSession(HWND window, LPARAM param) {
 // As Windows ends a program that loads user32 at logoff or shutdown: the two
 // end-session messages to each of its top-level windows, then, after a grace,
 // the end of the process, with kForcedEnd, a status the program never gives.
-// A copy is first given up to 30 s to have a top-level window at all (on a
-// loaded machine a run may store "0" before its window is up), and the grace
-// is 20 s: what is tested is how the program ends, not the machine's speed. Cancelled (another program refused), the
-// second message says so and the process goes on. Prints "windows N agreed M
-// ended MS" for each process: how long it took to end by itself after the
-// messages, -1 when it had to be ended or was left to run.
+// Cancelled (another program refused), the second message says so and the
+// process goes on. A copy is first given up to 30 s to have a top-level window
+// at all (on a loaded machine a run may store "0" before its window is up),
+// and the grace is 20 s: what is tested is how the program ends, not the
+// machine's speed. Prints "windows N agreed M ended MS" for each process: how
+// long it took to end by itself after the messages, -1 when it had to be
+// ended or was left to run.
 int EndSession(const char* exe, const char* reason, bool cancelled) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return 2;
@@ -335,10 +377,11 @@ int EndSession(const char* exe, const char* reason, bool cancelled) {
     HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
     Session session{entry.th32ProcessID, static_cast<LPARAM>(std::strtoul(reason, nullptr, 0)),
                     static_cast<WPARAM>(cancelled ? FALSE : TRUE)};
-    for (const DWORD asked = GetTickCount();
-         EnumWindows(EndWindowSession, reinterpret_cast<LPARAM>(&session)),
-         session.windows == 0 && GetTickCount() - asked < 30000;) {
+    const DWORD asked = GetTickCount();
+    EnumWindows(EndWindowSession, reinterpret_cast<LPARAM>(&session));
+    while (session.windows == 0 && GetTickCount() - asked < 30000) {
       Sleep(50);
+      EnumWindows(EndWindowSession, reinterpret_cast<LPARAM>(&session));
     }
     long ended = -1;
     if (process != nullptr && !cancelled) {
@@ -500,6 +543,7 @@ int main(int argc, char** argv) {
   if (mode == "slow" && argc == 5) return Slow(argv[2], argv[3], argv[4]);
   if (mode == "hold-event" && argc == 5) return HoldEvent(argv[2], argv[3], argv[4]);
   if (mode == "hold-lock" && argc == 5) return HoldLock(argv[2], argv[3], argv[4]);
+  if (mode == "console-event" && argc == 4) return SendConsoleEvent(argv[2], argv[3]);
   if (mode == "endsession" && (argc == 4 || (argc == 5 && std::strcmp(argv[4], "cancel") == 0)))
     return EndSession(argv[2], argv[3], argc == 5);
   if (mode == "spawn" && argc == 4) return Spawn(argv[2], argv[3]);
