@@ -1,6 +1,7 @@
 """Runs the real program and the test helper in one private Wine prefix, and
 reads what the program did from a WINEDEBUG=+relay trace."""
 
+import fcntl
 import os
 import re
 import shutil
@@ -138,6 +139,29 @@ def endings(trace_path, exe):
     return found
 
 
+def booted_prefix(env):
+    """A prefix that this Wine has booted (wineboot -i) and whose server has
+    ended, kept under build/ for every later session to copy: its folder.
+    The first session to ask boots it, on its own display (Wine decides at
+    its first start whether windows can exist); the others wait for it."""
+    version = subprocess.run([WINE, "--version"], capture_output=True, text=True,
+                             check=True).stdout.strip()
+    folder = os.path.join(ROOT, "build", "wine-prefixes",
+                          re.sub(r"[^\w.-]", "_", f"{os.path.basename(WINE)}-{version}"))
+    os.makedirs(os.path.dirname(folder), exist_ok=True)
+    with open(folder + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.isdir(folder):
+            booting = dict(env, WINEPREFIX=folder + ".booting")
+            shutil.rmtree(booting["WINEPREFIX"], ignore_errors=True)
+            subprocess.run([WINE, "wineboot", "-i"], env=booting, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+            subprocess.run(["wineserver", "-k"], env=booting, timeout=60)
+            subprocess.run(["wineserver", "-w"], env=booting, check=True, timeout=120)
+            os.rename(booting["WINEPREFIX"], folder)
+    return folder
+
+
 @dataclass
 class Run:
     status: int
@@ -158,6 +182,24 @@ class Wine:
         self.env = dict(os.environ)
 
     def start(self):
+        self.start_display()
+        self.env["WINEPREFIX"] = os.path.join(self.dir, "prefix")
+        # A copy of a prefix booted once for this Wine: each boot takes a
+        # core for about 20 s, and every session would otherwise make the
+        # same one. The boot's own services run under a server of their own.
+        # While they run, the Task Scheduler's service cannot start ("Service
+        # database locked", then schtasks' 0x80041315), and the package's task
+        # actions need it: so that server is let go first. Then a persistent
+        # server keeps every later process start fast; its first process
+        # starts the services anew.
+        subprocess.run(["cp", "-a", booted_prefix(self.env), self.env["WINEPREFIX"]], check=True)
+        self.restart_server()
+        # No window manager runs on the display: Wine then draws the captions
+        # itself, in the system colours.
+        self.apply([("set", "HKCU", r"Software\Wine\X11 Driver", "Decorated", REG_SZ,
+                     b"N".hex())])
+
+    def start_display(self):
         # Wine decides at its first start whether windows can exist: the
         # display must be there before wineboot.
         read, write = os.pipe()
@@ -168,22 +210,8 @@ class Wine:
         with os.fdopen(read) as f:
             display = f.readline().strip()
         assert display, "Xvfb did not start"
-        self.env.update(DISPLAY=":" + display, WINEPREFIX=os.path.join(self.dir, "prefix"),
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-        os.makedirs(self.env["WINEPREFIX"])
-        # The boot starts its services under a server of its own. While they
-        # run, the Task Scheduler's service cannot start ("Service database
-        # locked", then schtasks' 0x80041315), and the package's task actions
-        # need it: so that server is let go first. Then a persistent server
-        # keeps every later process start fast; its first process starts the
-        # services anew.
-        subprocess.run([WINE, "wineboot", "-i"], env=self.env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        self.restart_server()
-        # No window manager runs on the display: Wine then draws the captions
-        # itself, in the system colours.
-        self.apply([("set", "HKCU", r"Software\Wine\X11 Driver", "Decorated", REG_SZ,
-                     b"N".hex())])
+        self.env.update(DISPLAY=":" + display, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
 
     def restart_server(self):
         """Ends every process of the prefix and its server, waits until the
@@ -466,3 +494,19 @@ class Wine:
         the colour change, which repaints every visible window."""
         with self._window("hang-visible" if visible else "hang"):
             yield
+
+
+if __name__ == "__main__":
+    # "winetools.py prefix": boots the kept prefix ahead of the sessions that
+    # copy it (scripts/test, while the builds run).
+    import sys
+    assert sys.argv[1:] == ["prefix"], "usage: winetools.py prefix"
+    display = Wine(None, None)
+    try:
+        display.start_display()
+        booted_prefix(display.env)
+    finally:
+        if display.xvfb:
+            display.xvfb.terminate()
+            display.xvfb.wait(timeout=10)
+        shutil.rmtree(display.dir, ignore_errors=True)
