@@ -33,12 +33,14 @@ def wine_cannot_start():
     32-bit loader is an i386 program, which a kernel without IA-32 emulation
     refuses with ENOEXEC ("Exec format error"). The kernel is asked directly,
     with an i386 program of a few bytes, since wine32 is not even installed
-    there. Any other failure is Wine's own, and fails the tests instead. The
+    there (or the probe that PLENVOR_KERNEL_PROBE names answers for it, as
+    for scripts/test and its summary). Any other failure is Wine's own, and fails the tests instead. The
     64-bit stand-in's loader needs no i386."""
     if WINE != "wine":
         return None
-    tried = subprocess.run([os.path.join(ROOT, "scripts", "kernel-runs-i386")],
-                           capture_output=True, text=True, timeout=60)
+    probe = os.environ.get("PLENVOR_KERNEL_PROBE") or os.path.join(ROOT, "scripts",
+                                                                    "kernel-runs-i386")
+    tried = subprocess.run([probe], capture_output=True, text=True, timeout=60)
     # The reason is what the probe said: scripts/test accepts that skip, and
     # counts any other as a failure.
     return tried.stderr.strip() if tried.returncode == 1 else None

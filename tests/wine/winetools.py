@@ -146,8 +146,11 @@ def booted_prefix(env):
     its first start whether windows can exist); the others wait for it."""
     version = subprocess.run([WINE, "--version"], capture_output=True, text=True,
                              check=True).stdout.strip()
-    folder = os.path.join(ROOT, "build", "wine-prefixes",
-                          re.sub(r"[^\w.-]", "_", f"{os.path.basename(WINE)}-{version}"))
+    # The loaders installed decide the kind of prefix: with wine64 beside
+    # wine32, wine32 boots a 64-bit prefix that runs 32-bit programs too.
+    loaders = [name for name in ("wine", "wine64") if os.path.exists("/usr/lib/wine/" + name)]
+    folder = os.path.join(ROOT, "build", "wine-prefixes", re.sub(
+        r"[^\w.+-]+", "_", "-".join([os.path.basename(WINE), *loaders, version])))
     os.makedirs(os.path.dirname(folder), exist_ok=True)
     with open(folder + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
