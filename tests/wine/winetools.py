@@ -495,8 +495,17 @@ class Wine:
     def viewable_windows(self):
         """The X windows now mapped and viewable on the display, by id: what a
         person would see. Wine's hidden windows are unmapped X windows."""
-        tree = subprocess.run(["xwininfo", "-root", "-tree", "-display", self.env["DISPLAY"]],
-                              capture_output=True, text=True, check=True).stdout
+        # xwininfo lists the root's children, then asks about each; one that
+        # closes in between ("Bad Window") fails the whole listing. Closed,
+        # it is not on the screen: read the screen again.
+        for _ in range(50):
+            listing = subprocess.run(["xwininfo", "-root", "-tree", "-display",
+                                      self.env["DISPLAY"]], capture_output=True, text=True)
+            if listing.returncode == 0 or not re.search(r"Bad (Window|Drawable)",
+                                                        listing.stderr):
+                break
+        listing.check_returncode()
+        tree = listing.stdout
         viewable = {}
         for window, name in re.findall(r"^\s+(0x[0-9a-f]+) (.*)$", tree, re.M):
             info = subprocess.run(["xwininfo", "-id", window, "-display", self.env["DISPLAY"]],
