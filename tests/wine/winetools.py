@@ -227,10 +227,14 @@ class Wine:
     def start_display(self):
         fixed_address_layout()
         # Wine decides at its first start whether windows can exist: the
-        # display must be there before wineboot.
+        # display must be there before wineboot. Without -noreset, Xvfb
+        # starts itself anew whenever its last client leaves, and a client
+        # that connects meanwhile (a reading of the screen between two runs)
+        # is turned away.
         read, write = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+             "-noreset"],
             pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write)
         with os.fdopen(read) as f:
