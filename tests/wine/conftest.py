@@ -34,8 +34,8 @@ def wine_cannot_start():
     refuses with ENOEXEC ("Exec format error"). The kernel is asked directly,
     with an i386 program of a few bytes, since wine32 is not even installed
     there (or the probe that PLENVOR_KERNEL_PROBE names answers for it, as
-    for scripts/test and its summary). Any other failure is Wine's own, and fails the tests instead. The
-    64-bit stand-in's loader needs no i386."""
+    for scripts/test and its summary). Any other failure is Wine's own, and
+    fails the tests instead. The 64-bit stand-in's loader needs no i386."""
     if WINE != "wine":
         return None
     probe = os.environ.get("PLENVOR_KERNEL_PROBE") or os.path.join(ROOT, "scripts",

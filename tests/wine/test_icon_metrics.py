@@ -239,6 +239,23 @@ def in_the_colour_step(wine, stack, name):
     return proc
 
 
+def waits_of(pid):
+    """Where each thread of a process waits in the kernel; one that ends
+    while it is read shows as "gone"."""
+    waits = []
+    try:
+        threads = sorted(os.listdir(f"/proc/{pid}/task"))
+    except OSError:
+        return "gone"
+    for thread in threads:
+        try:
+            with open(f"/proc/{pid}/task/{thread}/wchan") as f:
+                waits.append(f.read() or "-")
+        except OSError:
+            waits.append("gone")
+    return " ".join(waits)
+
+
 def ended(wine, proc):
     """How an interrupted run ended: (its status's low byte, or "still
     running" 20 s on, when it is ended here, with where each of its threads
@@ -246,9 +263,7 @@ def ended(wine, proc):
     try:
         status = proc.wait(timeout=20) & 0xFF
     except subprocess.TimeoutExpired:
-        tasks = f"/proc/{proc.pid}/task"
-        status = "still running: " + " ".join(
-            open(f"{tasks}/{t}/wchan").read() or "-" for t in sorted(os.listdir(tasks)))
+        status = "still running: " + waits_of(proc.pid)
         proc.kill()
         proc.wait()
     return status, wine.icon_text()

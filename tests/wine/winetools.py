@@ -140,6 +140,9 @@ def endings(trace_path, exe):
     return found
 
 
+ADDR_NO_RANDOMIZE = 0x0040000  # <linux/personality.h>
+
+
 def fixed_address_layout():
     """Every process this one starts from now on, Wine's among them, gets
     Linux's fixed address layout (personality ADDR_NO_RANDOMIZE) instead of
@@ -156,9 +159,6 @@ def fixed_address_layout():
     libc.personality.restype = ctypes.c_int
     current = libc.personality(ctypes.c_ulong(0xFFFFFFFF))  # reads it
     assert current != -1 and libc.personality(ctypes.c_ulong(current | ADDR_NO_RANDOMIZE)) != -1
-
-
-ADDR_NO_RANDOMIZE = 0x0040000  # <linux/personality.h>
 
 
 def booted_prefix(env):
