@@ -95,6 +95,7 @@ set(as_system 2048)     # msidbCustomActionTypeNoImpersonate: as the system, not
 set(rollback_only 256)  # msidbCustomActionTypeRollback: runs only when the script is undone
 set(any_exit 64)        # msidbCustomActionTypeContinue: its exit code is not checked
 set(set_property 51)    # sets the property named in Source to Target, formatted
+set(error_text 19)      # ends the run with the error Target, formatted (1603)
 math(EXPR checked "${exe_in_folder} + ${deferred} + ${as_system}")
 math(EXPR unchecked "${checked} + ${any_exit}")
 math(EXPR undoing "${unchecked} + ${rollback_only}")
@@ -114,19 +115,31 @@ set(delete "${schtasks} /delete ${task} /f")
 # What each run is to do with the task. LOGONTASK is the choice this run ends
 # with (the command line's, else the kept one, else 1: see below); the kept
 # value is the one the run found, the package's only record of whether its
-# task was there before.
-set(removing "REMOVE~=\"ALL\"")
+# task was there before. What a run does to the task follows what it does to
+# the definition it registers from (the component LogonTask@BITS@, by its
+# action state $ and installed state ?: 3 local, 2 absent, -1 no action): so a
+# REINSTALL on a machine without the product, which installs nothing
+# ("REINSTALL Property"), touches no task either.
+set(definition "LogonTask@BITS@")
+set(removing "$${definition}=2")
+set(stays "($${definition}=3 OR (?${definition}=3 AND NOT ${removing}))")
 set(ends_with_task "LOGONTASK<>\"0\"")
 set(found_task "Installed AND LOGONTASK_KEPT<>\"0\"")
-set(registering "NOT ${removing} AND ${ends_with_task}")
+set(registering "${stays} AND ${ends_with_task}")
 set(deleting "${removing} OR (Installed AND LOGONTASK=\"0\")")
+
+# The definition for the kind of Windows is the one whose command names the
+# folder the files are in: "Program Files (x86)" wherever Windows has one (x64,
+# and ARM64, where VersionNT64 is not set for an x86 package: "VersionNT64
+# Property"), else "Program Files".
+set(kinds "64|ProgramFilesFolder >< \"(x86)\"" "32|NOT (ProgramFilesFolder >< \"(x86)\")")
 
 # task_change(NAME FIRST TYPE CONDITION COMMAND UNDO_CONDITION UNDO_COMMAND):
 # NAME runs COMMAND where CONDITION holds; NAMERollback, scheduled just before
 # it, runs UNDO_COMMAND where UNDO_CONDITION holds, so that a rolled-back run
-# undoes the change after undoing what came later. They take consecutive
-# sequence numbers from FIRST. A command that registers the task is two
-# actions, suffixed 64 and 32, one for each kind of Windows (VersionNT64).
+# undoes the change after undoing what came later. Each is two actions,
+# suffixed 64 and 32, one for each kind of Windows, with @BITS@ in its
+# command and conditions; they take consecutive sequence numbers from FIRST.
 function(task_change name first type condition command undo_condition undo_command)
   set(at ${first})
   foreach(row "${name}Rollback|${undoing}|${undo_condition}|${undo_command}"
@@ -136,15 +149,12 @@ function(task_change name first type condition command undo_condition undo_comma
     list(GET fields 1 action_type)
     list(GET fields 2 when)
     list(GET fields 3 target)
-    set(kinds "|${when}")
-    if(target MATCHES "@BITS@")
-      set(kinds "64|VersionNT64 AND (${when})" "32|NOT VersionNT64 AND (${when})")
-    endif()
     foreach(kind IN LISTS kinds)
       string(REPLACE "|" ";" kind "${kind}")
       list(GET kind 0 bits)
       list(GET kind 1 kind_when)
       string(REPLACE "@BITS@" "${bits}" kind_target "${target}")
+      string(REPLACE "@BITS@" "${bits}" kind_when "${kind_when} AND (${when})")
       list(APPEND queries
         -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${action}${bits}', ${action_type}, '${system_folder}', '${kind_target}')"
         -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${action}${bits}', '${kind_when}', ${at})")
@@ -165,6 +175,32 @@ task_change(PlenvorDeleteTask 3490 ${unchecked} "${deleting}" "${delete}"
 # the run did not find it, so that a failed repair leaves the task it found.
 task_change(PlenvorCreateTask 4001 ${checked} "${registering}" "${create}"
             "${registering} AND NOT (${found_task})" "${delete}")
+
+# What a run cannot do, said in its log (and, with a user interface, on the
+# screen) before it changes anything; the error actions (type 19) end the run
+# with 1603. With the Task Scheduler service disabled (SCHEDULE_START, its
+# Start value, 4), no task can be registered or deleted: an install, repair
+# or upgrade that would register one is refused, while a removal goes on and
+# notes, as the property PLENVOR_TASK_LEFT, the task it leaves behind. After
+# CostFinalize, where the components' action states are known.
+string(REPLACE "@BITS@" "32" registering_any "${registering}")
+string(REPLACE "@BITS@" "32" deleting_any "${deleting}")
+set(scheduler_disabled "SCHEDULE_START=\"#4\"")
+foreach(action
+    "PlenvorNotInstalled|${error_text}||Plenvor is not installed on this machine, so REINSTALL has nothing to reinstall, and nothing was changed. Install it with msiexec /i and no REINSTALL.|REINSTALL AND NOT Installed|1010"
+    "PlenvorNoTaskScheduler|${error_text}||The Task Scheduler service (Schedule) is disabled, so the logon task \\Plenvor\\Logon refresh cannot be registered, and nothing was changed. Enable the service, or install with LOGONTASK=0.|${scheduler_disabled} AND ${registering_any}|1011"
+    "PlenvorTaskLeft|${set_property}|PLENVOR_TASK_LEFT|The Task Scheduler service (Schedule) is disabled, so the logon task \\Plenvor\\Logon refresh stays registered. Once the service runs, delete it: schtasks /delete /tn \"\\Plenvor\\Logon refresh\" /f|${scheduler_disabled} AND (${deleting_any}) AND ${found_task}|1012")
+  string(REPLACE "|" ";" fields "${action}")
+  list(GET fields 0 name)
+  list(GET fields 1 action_type)
+  list(GET fields 2 source)
+  list(GET fields 3 text)
+  list(GET fields 4 condition)
+  list(GET fields 5 sequence)
+  list(APPEND queries
+    -q "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('${name}', ${action_type}, '${source}', '${text}')"
+    -q "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${condition}', ${sequence})")
+endforeach()
 # The system folder as a directory of the package, resolved from the property
 # of that name, as the working folder above.
 list(APPEND queries
@@ -184,7 +220,8 @@ foreach(action
     "PlenvorKeptLogonTask|LOGONTASK|[LOGONTASK_KEPT]|NOT LOGONTASK AND LOGONTASK_KEPT|51"
     "PlenvorDefaultLogonTask|LOGONTASK|1|NOT LOGONTASK|52"
     "PlenvorKeepNewChoice|REINSTALL|ALL|Installed AND NOT REMOVE AND NOT REINSTALL AND LOGONTASK<>LOGONTASK_KEPT|53"
-    "PlenvorReinstallMode|REINSTALLMODE|omus|REINSTALL AND NOT REINSTALLMODE|54")
+    "PlenvorReinstallMode|REINSTALLMODE|omus|REINSTALL AND NOT REINSTALLMODE|54"
+    "PlenvorKeptInstallDir|INSTALLDIR|[INSTALLDIR_KEPT]|NOT INSTALLDIR AND INSTALLDIR_KEPT|55")
   string(REPLACE "|" ";" fields "${action}")
   list(GET fields 0 name)
   list(GET fields 1 property)
@@ -198,6 +235,16 @@ foreach(action
       -q "INSERT INTO `${table}` (`Action`, `Condition`, `Sequence`) VALUES ('${name}', '${condition}', ${sequence})")
   endforeach()
 endforeach()
+# - The folder: a repair, an upgrade or a second /i installs where the
+#   release before is, unless the command line gives INSTALLDIR. AppSearch
+#   reads it as INSTALLDIR_KEPT from the installed plenvor.exe's component
+#   (the Program component, whose GUID every release keeps): a CompLocator
+#   row of type 1 (its key path is a file) with no Signature row finds the
+#   folder that file is in ("CompLocator Table"). wixl writes no such row.
+list(APPEND queries
+  -q "CREATE TABLE `CompLocator` (`Signature_` CHAR(72) NOT NULL, `ComponentId` CHAR(38) NOT NULL, `Type` SHORT PRIMARY KEY `Signature_`)"
+  -q "INSERT INTO `CompLocator` (`Signature_`, `ComponentId`, `Type`) VALUES ('InstalledProgram', '{F4D137BB-40E0-442C-B6D6-FF868D4DDCE2}', 1)"
+  -q "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('INSTALLDIR_KEPT', 'InstalledProgram')")
 # - The release before is removed inside this install's transaction (after
 #   InstallInitialize, before anything writes the script), not before it as
 #   wixl places it: so that a failed upgrade rolls the removal back and leaves
@@ -205,12 +252,16 @@ endforeach()
 list(APPEND queries
   -q "UPDATE `InstallExecuteSequence` SET `Sequence` = 1501 WHERE `Action` = 'RemoveExistingProducts'")
 # - The package code (wixl draws one at random).
-# The list of secure properties is written in the command itself: in a CMake
-# list its semicolons would split it.
+# The secure properties: every public property that the installer's system
+# side reads and that a run with a user interface sets on the user's side
+# (AppSearch and these actions run there first, and only restricted and
+# secure public properties reach the system side: "SecureCustomProperties").
+# The list is written in the command itself: in a CMake list its semicolons
+# would split it.
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env TZ=UTC "${FAKETIME}" -f "${clock}"
           "${MSIBUILD}" "${OUT}" ${queries}
-          -q "UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LOGONTASK' WHERE `Property` = 'SecureCustomProperties'"
+          -q "UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LOGONTASK;LOGONTASK_KEPT;INSTALLDIR;INSTALLDIR_KEPT;SCHEDULE_START' WHERE `Property` = 'SecureCustomProperties'"
           # Last: msibuild takes the words after -s as its optional fields.
           -s "Plenvor ${VERSION}" "${PUBLISHER}" "${platform}" "{${package_code}}"
   COMMAND_ERROR_IS_FATAL ANY)

@@ -149,15 +149,19 @@ def package_code(msi):
 
 
 # Windows Installer's conditional statements ("Conditional Statement
-# Syntax"), as far as the package's rows use them: properties, quoted texts,
-# = and <> (with ~ before them, case ignored), NOT, AND, OR, parentheses; a
-# property alone is true when it is not empty.
+# Syntax"), as far as the package's rows use them: properties, components'
+# action ($) and installed (?) states, quoted texts, integers, = and <> and
+# >< (the left holds the right), with ~ before them, case ignored; NOT, AND,
+# OR, parentheses; a property alone is true when it is not empty.
 def msi_condition(condition, properties):
-    """condition's value with these properties (absent ones are empty)."""
-    tokens = re.findall(r'"[^"]*"|~?<>|~?=|[()]|[\w.]+', condition) + [""]
+    """condition's value with these properties, "$Component" and
+    "?Component" among them (absent ones are empty)."""
+    tokens = re.findall(r'"[^"]*"|~?<>|~?><|~?=|[()]|[$?]?[\w.-]+', condition) + [""]
 
     def operand(word):
-        return word[1:-1] if word.startswith('"') else properties.get(word, "")
+        if word.startswith('"'):
+            return word[1:-1]
+        return word if re.fullmatch(r"-?[0-9]+", word) else properties.get(word, "")
 
     def value(level=0):  # 0: the ORs, 1: the ANDs, 2: one term
         if level < 2:
@@ -175,11 +179,13 @@ def msi_condition(condition, properties):
             assert tokens.pop(0) == ")", condition
             return found
         left = operand(word)
-        if tokens[0].lstrip("~") not in ("=", "<>"):
+        if tokens[0].lstrip("~") not in ("=", "<>", "><"):
             return left != ""
         operator, right = tokens.pop(0), operand(tokens.pop(0))
         if operator.startswith("~"):
             left, right = left.lower(), right.lower()
+        if operator.endswith("><"):
+            return right in left
         return (left == right) == operator.endswith("=")
 
     found = value()

@@ -210,15 +210,21 @@ SYSTEM_FOLDER = {"win32": "SystemFolder", "win64": "System64Folder"}[cached("PLE
 SCHTASKS = f'"[{SYSTEM_FOLDER}]schtasks.exe" '
 CREATE = SCHTASKS + r'/create /tn "\Plenvor\Logon refresh" /xml "[INSTALLDIR]plenvor-logon-task-{}.xml" /f'
 DELETE = SCHTASKS + r'/delete /tn "\Plenvor\Logon refresh" /f'
+NOT_INSTALLED = ("Plenvor is not installed on this machine, so REINSTALL has nothing to "
+                 "reinstall, and nothing was changed. Install it with msiexec /i and no REINSTALL.")
+NO_TASK_SCHEDULER = (r"The Task Scheduler service (Schedule) is disabled, so the logon task "
+                     r"\Plenvor\Logon refresh cannot be registered, and nothing was changed. "
+                     "Enable the service, or install with LOGONTASK=0.")
+TASK_LEFT = (r"The Task Scheduler service (Schedule) is disabled, so the logon task "
+             r"\Plenvor\Logon refresh stays registered. Once the service runs, delete it: "
+             r'schtasks /delete /tn "\Plenvor\Logon refresh" /f')
+UNDO = 34 + 1024 + 2048 + 256 + 64
 TASK_ACTIONS = {  # action: (type, source, target); what their conditions do is played below
-    "PlenvorCreateTaskRollback": (34 + 1024 + 2048 + 256 + 64, SYSTEM_FOLDER, DELETE),
-    "PlenvorCreateTask64": (34 + 1024 + 2048, SYSTEM_FOLDER, CREATE.format("64bit")),
-    "PlenvorCreateTask32": (34 + 1024 + 2048, SYSTEM_FOLDER, CREATE.format("32bit")),
-    "PlenvorDeleteTaskRollback64": (34 + 1024 + 2048 + 256 + 64, SYSTEM_FOLDER,
-                                    CREATE.format("64bit")),
-    "PlenvorDeleteTaskRollback32": (34 + 1024 + 2048 + 256 + 64, SYSTEM_FOLDER,
-                                    CREATE.format("32bit")),
-    "PlenvorDeleteTask": (34 + 1024 + 2048 + 64, SYSTEM_FOLDER, DELETE),
+    **{action + kind: row for kind in ("64", "32") for action, row in (
+        ("PlenvorCreateTaskRollback", (UNDO, SYSTEM_FOLDER, DELETE)),
+        ("PlenvorCreateTask", (34 + 1024 + 2048, SYSTEM_FOLDER, CREATE.format(kind + "bit"))),
+        ("PlenvorDeleteTaskRollback", (UNDO, SYSTEM_FOLDER, CREATE.format(kind + "bit"))),
+        ("PlenvorDeleteTask", (34 + 1024 + 2048 + 64, SYSTEM_FOLDER, DELETE)))},
     # LOGONTASK when the command line gives none: what the install before
     # kept, else 1; a run on the installed product that changes it reinstalls,
     # so that its component rewrites the kept value (REINSTALLMODE's m).
@@ -226,9 +232,16 @@ TASK_ACTIONS = {  # action: (type, source, target); what their conditions do is 
     "PlenvorDefaultLogonTask": (51, "LOGONTASK", "1"),
     "PlenvorKeepNewChoice": (51, "REINSTALL", "ALL"),
     "PlenvorReinstallMode": (51, "REINSTALLMODE", "omus"),
+    # The folder of the release installed before, unless one is given.
+    "PlenvorKeptInstallDir": (51, "INSTALLDIR", "[INSTALLDIR_KEPT]"),
+    # What a run cannot do, said before it changes anything: 19 ends it with
+    # that error (1603); 51 notes the task a removal has to leave.
+    "PlenvorNotInstalled": (19, "", NOT_INSTALLED),
+    "PlenvorNoTaskScheduler": (19, "", NO_TASK_SCHEDULER),
+    "PlenvorTaskLeft": (51, "PLENVOR_TASK_LEFT", TASK_LEFT),
 }
 CHOICE = ["PlenvorKeptLogonTask", "PlenvorDefaultLogonTask", "PlenvorKeepNewChoice",
-          "PlenvorReinstallMode"]
+          "PlenvorReinstallMode", "PlenvorKeptInstallDir"]
 
 
 def sequence_of(msi, table):
@@ -246,10 +259,14 @@ def test_msi_registers_the_logon_task_and_removes_it():
     # go, after its rollback, which a failed removal runs once the rollback
     # of RemoveFiles has put the definitions back.
     for kind in ("64", "32"):
-        assert at["InstallFiles"] < at["PlenvorCreateTaskRollback"] < \
+        assert at["InstallFiles"] < at["PlenvorCreateTaskRollback" + kind] < \
             at["PlenvorCreateTask" + kind] < at["InstallFinalize"]
         assert at["InstallInitialize"] < at["PlenvorDeleteTaskRollback" + kind] < \
-            at["PlenvorDeleteTask"] < at["RemoveFiles"]
+            at["PlenvorDeleteTask" + kind] < at["RemoveFiles"]
+    # What a run cannot do is said once the components' states are known,
+    # before anything is changed.
+    for name in ("PlenvorNotInstalled", "PlenvorNoTaskScheduler", "PlenvorTaskLeft"):
+        assert at["CostFinalize"] < at[name] < at["InstallInitialize"], name
     # A major upgrade removes the release before it first, so that its
     # removal of the task comes before this one's registration, and inside
     # this install's transaction (after InstallInitialize, before the first
@@ -264,10 +281,18 @@ def test_msi_registers_the_logon_task_and_removes_it():
     assert sorted(CHOICE + ["AppSearch", "CostInitialize"], key=lambda name: at[name]) == \
         ["AppSearch", *CHOICE, "CostInitialize"]
     # Kept as HKLM\Software\Plenvor's LogonTask (root 2, HKLM), read back raw
-    # (RegLocator type 2, msidbLocatorTypeRawValue).
-    assert msi_table(msi, "AppSearch") == [["LOGONTASK_KEPT", "KeptLogonTask"]]
-    assert msi_table(msi, "RegLocator") == [["KeptLogonTask", "2", r"Software\Plenvor",
-                                             "LogonTask", "2"]]
+    # (RegLocator type 2, msidbLocatorTypeRawValue), as is the Task
+    # Scheduler service's start type; the folder is that of the installed
+    # plenvor.exe, by its component's GUID (CompLocator type 1: a file).
+    assert sorted(msi_table(msi, "AppSearch")) == [
+        ["INSTALLDIR_KEPT", "InstalledProgram"], ["LOGONTASK_KEPT", "KeptLogonTask"],
+        ["SCHEDULE_START", "TaskSchedulerStart"]]
+    assert sorted(msi_table(msi, "RegLocator")) == [
+        ["KeptLogonTask", "2", r"Software\Plenvor", "LogonTask", "2"],
+        ["TaskSchedulerStart", "2", r"SYSTEM\CurrentControlSet\Services\Schedule", "Start", "2"]]
+    assert msi_table(msi, "CompLocator") == [
+        ["InstalledProgram", "{F4D137BB-40E0-442C-B6D6-FF868D4DDCE2}", "1"]]
+    assert "InstalledProgram" not in {row[0] for row in msi_table(msi, "Signature")}
     assert [row[1:5] for row in msi_table(msi, "Registry")] == \
         [["2", r"Software\Plenvor", "LogonTask", "[LOGONTASK]"]]
     # The working folder, resolved from the property of its name.
@@ -276,12 +301,15 @@ def test_msi_registers_the_logon_task_and_removes_it():
     # system side gets in a managed install only when it is listed as secure.
     # No default in the Property table: it would hide the kept choice.
     assert "LOGONTASK" not in dict(msi_table(msi, "Property"))
-    # The secure properties a managed install passes to the installer's
-    # system side ("SecureCustomProperties"): LOGONTASK, and the two that
-    # MajorUpgrade's FindRelatedProducts sets, without which the release
-    # before is not removed and a downgrade is not refused.
+    # The secure properties a managed install, or a run with a user
+    # interface, passes to the installer's system side
+    # ("SecureCustomProperties"): LOGONTASK and INSTALLDIR, what AppSearch
+    # found, and the two that MajorUpgrade's FindRelatedProducts sets,
+    # without which the release before is not removed and a downgrade is not
+    # refused.
     assert sorted(msi_property(msi, "SecureCustomProperties").split(";")) == \
-        ["LOGONTASK", "WIX_DOWNGRADE_DETECTED", "WIX_UPGRADE_DETECTED"]
+        ["INSTALLDIR", "INSTALLDIR_KEPT", "LOGONTASK", "LOGONTASK_KEPT", "SCHEDULE_START",
+         "WIX_DOWNGRADE_DETECTED", "WIX_UPGRADE_DETECTED"]
 
 
 def test_newer_release_numbers_follow_project_version(newer_build):
@@ -304,32 +332,86 @@ def test_newer_release_numbers_follow_project_version(newer_build):
 # REINSTALLMODE=vomus.
 REPAIR = ["REINSTALL=ALL", "REINSTALLMODE=pecms"]
 REINSTALL = ["REINSTALL=ALL", "REINSTALLMODE=vomus"]
-def play(msi, installed, task, kept, args, rolled_back):
+# The kinds of Windows an x86 package meets, by what Windows Installer sets
+# there: VersionNT64, which Windows on ARM leaves unset for an x86 package
+# ("VersionNT64 Property"), and ProgramFilesFolder, where the files go.
+WINDOWS = {"x86": ("", "C:\\Program Files\\"), "x64": ("603", "C:\\Program Files (x86)\\"),
+           "ARM64": ("", "C:\\Program Files (x86)\\")}
+# Of the "Restricted Public Properties", those the package's rows set on the
+# user's side; they reach the system side as the secure ones do.
+RESTRICTED = {"REINSTALL", "REINSTALLMODE"}
+
+
+def component_states(props, installed):
+    """The definitions' installed (?) and action ($) states once costed: 3
+    local, 2 absent, -1 no action. A REINSTALL of a product that is not
+    installed installs nothing ("REINSTALL Property")."""
+    if props.get("REMOVE", "").upper() == "ALL":
+        action = "2"
+    elif installed:
+        action = "3" if props.get("REINSTALL") else "-1"
+    else:
+        action = "-1" if props.get("REINSTALL") else "3"
+    return {f"{sign}LogonTask{bits}": state for bits in ("64", "32")
+            for sign, state in (("?", "3" if installed else "2"), ("$", action))}
+
+
+def play(msi, installed, task, kept, args, rolled_back, ui=False):
     """One run of msi as Windows Installer documents it, over the package's
-    own rows: (task, kept value) after it. Each action of the execute
-    sequence whose condition holds, in order: type 51 sets its property, a
-    rollback action goes to the rollback script, the others change the task.
-    A run that fails after its last change runs that script in reverse order
-    ("Rollback Installation") and keeps the value it found; else the value
-    is deleted by a removal, and written by a first install and by a
-    reinstall whose REINSTALLMODE has m."""
+    own rows: (task, kept value) after it, the same on every kind of Windows.
+    Each action of the execute sequence whose condition holds, in order:
+    type 51 sets its property, type 19 refuses the run before it changes
+    anything, a rollback action goes to the rollback script, the others
+    change the task. With a user interface (ui), AppSearch and the actions
+    of the UI sequence run on the user's side first, and only the secure and
+    restricted properties they set reach the system side, which runs no
+    AppSearch again ("AppSearch Action", "SecureCustomProperties"). A run
+    that fails after its last change runs that script in reverse order
+    ("Rollback Installation") and keeps the value it found; else the value is
+    deleted by a removal, and written by a first install and by a reinstall
+    whose REINSTALLMODE has m. Every registration must name the folder the
+    files are in."""
     actions = {row[0]: (int(row[1]), row[2], row[3]) for row in msi_table(msi, "CustomAction")}
-    order = sorted(sequence_of(msi, "InstallExecuteSequence").items(), key=lambda i: i[1][1])
+    secure = set(msi_property(msi, "SecureCustomProperties").split(";")) | RESTRICTED
+    given = dict(arg.split("=", 1) for arg in args)
+
+    def in_order(table):
+        return sorted(sequence_of(msi, table).items(), key=lambda i: i[1][1])
+
+    def set_by(name, condition, props):
+        kind, source, target = actions.get(name, (None, None, None))
+        if kind == 51 and msi_condition(condition, props):
+            props[source] = re.sub(r"\[(\w+)\]", lambda m: props.get(m[1], ""), target)
+
     ends = set()
-    for version_nt64 in ("", "601"):  # either kind of Windows, the same ending
-        props = dict(arg.split("=", 1) for arg in args)
-        props.update(Installed="1" if installed else "", LOGONTASK_KEPT=kept or "",
-                     VersionNT64=version_nt64)
-        now, rollback = task, []
-        for name, (condition, _) in order:
-            if name in actions and msi_condition(condition, props):
-                kind, source, target = actions[name]
-                if kind == 51:
-                    props[source] = re.sub(r"\[(\w+)\]", lambda m: props.get(m[1], ""), target)
-                elif kind & 256:
-                    rollback.insert(0, target)
-                else:
-                    now = "/create" in target
+    for windows, (version_nt64, program_files) in WINDOWS.items():
+        machine = dict(Installed="1" if installed else "", VersionNT64=version_nt64,
+                       ProgramFilesFolder=program_files)
+        props = {**machine, "LOGONTASK_KEPT": kept or "", **given}  # AppSearch's, then the command line's
+        if ui:
+            for name, (condition, _) in in_order("InstallUISequence"):
+                set_by(name, condition, props)
+            props = {**machine, **given, **{k: v for k, v in props.items() if k in secure}}
+        now, rollback, refused = task, [], False
+        for name, (condition, _) in in_order("InstallExecuteSequence"):
+            if name == "CostFinalize":
+                props.update(component_states(props, installed))
+            if name not in actions or not msi_condition(condition, props):
+                continue
+            kind, source, target = actions[name]
+            assert "/create" not in target or \
+                ("64bit" in target) == ("(x86)" in program_files), (windows, name)
+            if kind == 19:
+                refused = True
+                break
+            set_by(name, condition, props)
+            if kind & 256:
+                rollback.insert(0, target)
+            elif kind != 51:
+                now = "/create" in target
+        if refused:
+            ends.add((task, kept))
+            continue
         rewritten = not installed or bool(props.get("REINSTALL")) and \
             "m" in props.get("REINSTALLMODE", "").lower()
         for target in rollback if rolled_back else []:
@@ -362,12 +444,17 @@ RUNS = {
                                (False, "0")),
     "removal": ((True, True, "1", ["REMOVE=ALL"]), (False, None), (True, "1")),
     "removal, kept 0": ((True, False, "0", ["REMOVE=ALL"]), (False, None), (False, "0")),
+    # Refused: REINSTALL reinstalls nothing where the product is not installed.
+    "reinstall, not installed": ((False, False, None, REINSTALL), (False, None), (False, None)),
+    "reinstall, not installed, LOGONTASK=0": ((False, False, None, [*REINSTALL, "LOGONTASK=0"]),
+                                              (False, None), (False, None)),
 }
 
 
-def test_each_kind_of_run_and_its_rollback_leave_the_task_as_the_choice_says():
+@pytest.mark.parametrize("ui", [False, True], ids=["silent", "with its user interface"])
+def test_each_kind_of_run_and_its_rollback_leave_the_task_as_the_choice_says(ui):
     msi = release_file(BUILD, "msi")
-    assert {run: (play(msi, *found, False), play(msi, *found, True))
+    assert {run: (play(msi, *found, False, ui), play(msi, *found, True, ui))
             for run, (found, _, _) in RUNS.items()} == \
         {run: (after, rolled_back) for run, (_, after, rolled_back) in RUNS.items()}
 
@@ -503,7 +590,7 @@ def test_an_upgrade_keeps_the_logon_task_choice_unless_told(wine, newer_build, f
 
 # Where the planted failures stand: on install, once the task is registered
 # (after PlenvorCreateTask64 and 32); on removal, once the task is deleted and
-# before the files go (after PlenvorDeleteTask, before RemoveFiles).
+# before the files go (after PlenvorDeleteTask64 and 32, before RemoveFiles).
 PLANTED = {"PlantedInstallFailure": ('NOT REMOVE~="ALL" AND PLANTED_FAILURE', 4010),
            "PlantedRemovalFailure": ('REMOVE~="ALL" AND PLANTED_FAILURE', 3495)}
 
@@ -524,8 +611,8 @@ def planted(msi, folder):
                   f"VALUES ('{action}', '{condition}', {sequence})"]
     run("msibuild", copy, *queries)
     at = {name: number for name, (_, number) in sequence_of(copy, "InstallExecuteSequence").items()}
-    assert at["PlenvorCreateTask64"] < at["PlantedInstallFailure"] < at["InstallFinalize"]
-    assert at["PlenvorDeleteTask"] < at["PlantedRemovalFailure"] < at["RemoveFiles"]
+    assert at["PlenvorCreateTask32"] < at["PlantedInstallFailure"] < at["InstallFinalize"]
+    assert at["PlenvorDeleteTask32"] < at["PlantedRemovalFailure"] < at["RemoveFiles"]
     return copy
 
 
@@ -641,11 +728,6 @@ def test_every_maintenance_run_leaves_the_task_as_the_choice_says(wine):
     assert (registered_tasks(wine), kept_choice(wine)) == ([], None)
 
 
-def creates_run(log):
-    """The package's registrations of the task that ran, from msiexec's log."""
-    return set(re.findall(r"^Action start [0-9:]+: (PlenvorCreateTask\w*)\.$", log, re.M))
-
-
 # The Task Scheduler's service, and its start type: 4 is SERVICE_DISABLED.
 SCHEDULE = r"System\CurrentControlSet\Services\Schedule"
 REG_DWORD, SERVICE_DISABLED = 4, 4
@@ -667,51 +749,84 @@ def task_scheduler_unreachable(wine):
         wine.restart_server()
 
 
-def test_an_install_whose_task_cannot_be_registered_fails_and_leaves_nothing(wine):
-    # The registration is not allowed to fail quietly (its custom action
-    # checks schtasks' exit code): a fleet would get the files and no logon
-    # run, with a success reported. Windows Installer then rolls the install
-    # back, the files and the Add/Remove Programs entry with it.
-    msi = release_file(BUILD, "msi")
+def actions_run(log, prefix):
+    """The actions whose names start with prefix that ran, from msiexec's log."""
+    return set(re.findall(rf"^Action start [0-9:]+: ({prefix}\w*)\.$", log, re.M))
+
+
+def test_runs_that_cannot_do_their_job_are_refused_or_say_what_they_leave(wine):
+    # An install whose task cannot be registered is not allowed to succeed
+    # quietly: a fleet would get the files and no logon run, with a success
+    # reported. With the Task Scheduler service disabled it is refused before
+    # anything changes (the error action PlenvorNoTaskScheduler), as is a
+    # REINSTALL where Plenvor is not installed (PlenvorNotInstalled), which
+    # Windows Installer would otherwise end as a success that installed
+    # nothing. A removal goes on, and notes the task it has to leave.
+    msi = windows_path(release_file(BUILD, "msi"))
+    refused = {"reinstall": msiexec(wine, "/i", msi, *REINSTALL, log="reinstall")}
     with task_scheduler_unreachable(wine):
-        status, _, log = msiexec(wine, "/i", windows_path(msi), log="unreachable")
-        left = (installed_folder(wine), uninstall_entry(wine, msi), registered_tasks(wine))
+        refused["install"] = msiexec(wine, "/i", msi, log="unreachable")
+        left = (installed_folder(wine), uninstall_entry(wine, release_file(BUILD, "msi")),
+                registered_tasks(wine))
         # Without the task the package needs no Task Scheduler.
-        without_task = msiexec(wine, "/i", windows_path(msi), "LOGONTASK=0")[0]
-        msiexec_ok(wine, "/x", windows_path(msi))
-    # Windows' msiexec ends with 1603 (ERROR_INSTALL_FAILURE), Wine's with
-    # 1627 (ERROR_FUNCTION_FAILED), of which Wine passes the low byte: either
-    # way not 0 (success) nor 3010 (success, restart needed).
-    assert status & 0xFF not in (0, 3010 & 0xFF), f"status {status}"
-    assert left == ([], None, []), left
-    assert creates_run(log) == {"PlenvorCreateTaskRollback", "PlenvorCreateTask64"
-                                if "VersionNT64 = " in log else "PlenvorCreateTask32"}
-    assert without_task == 0
+        without_task = msiexec(wine, "/i", msi, "LOGONTASK=0")[0]
+        msiexec_ok(wine, "/x", msi)
+    msiexec_ok(wine, "/i", msi, log="with-task")
+    with task_scheduler_unreachable(wine):
+        removal = msiexec(wine, "/x", msi, log="removal-unreachable")
+        after_removal = (installed_folder(wine), registered_tasks(wine))
+    delete_task_by_hand(wine)
+    # Windows' msiexec ends with 1603 (ERROR_INSTALL_FAILURE); Wine's passes
+    # on its low byte.
+    assert {run: (status & 0xFF, actions_run(log, "Plenvor(?:NotInstalled|NoTask|CreateTask)"))
+            for run, (status, _, log) in refused.items()} == \
+        {"reinstall": (1603 & 0xFF, {"PlenvorNotInstalled"}),
+         "install": (1603 & 0xFF, {"PlenvorNoTaskScheduler"})}
+    assert (left, without_task) == (([], None, []), 0)
+    properties = dict(re.findall(r"^Property\(S\): (\w+) = (.*)$", removal[2], re.M))
+    assert (removal[0], after_removal, properties.get("PLENVOR_TASK_LEFT")) == \
+        (0, ([], [OWN_TASK]), TASK_LEFT)
+
+
+def test_a_folder_of_ones_own_is_kept_by_a_repair_and_an_upgrade(wine, newer_build):
+    # INSTALLDIR is the folder the installed release is in, unless the
+    # command line names one; the task definitions name the default folder,
+    # so such an install goes without the task.
+    msi, newer_msi = (windows_path(release_file(folder, "msi")) for folder in (BUILD, newer_build[0]))
+    own = wine.unix_path("C:\\Tools\\Plenvor")
+    msiexec_ok(wine, "/i", msi, "INSTALLDIR=C:\\Tools\\Plenvor\\", "LOGONTASK=0")
+    found = []
+    for args in (REPAIR, [newer_msi]):
+        msiexec_ok(wine, "/i", *([msi, *args] if args is REPAIR else args))
+        found.append((installed_folder(wine), sorted(os.listdir(own)) if os.path.isdir(own) else []))
+    msiexec_ok(wine, "/x", newer_msi)
+    assert found == [([], INSTALLED_FILES)] * 2
+    assert not os.path.exists(own)
 
 
 @pytest.mark.pe32_only
 def test_the_release_package_runs_its_systems_schtasks_and_definition(wine):
     # What only the release's own package under a 32-bit msiexec shows; the
-    # 64-bit stand-in's rows name System64Folder instead, and its msiexec
-    # always sets VersionNT64:
+    # 64-bit stand-in's rows name System64Folder instead:
     # - its actions run schtasks.exe from SystemFolder, the 32-bit system
     #   folder (system32 on 32-bit Windows, SysWOW64 on 64-bit Windows);
-    # - VersionNT64 chooses the definition whose command names the 32-bit
-    #   Program Files folder of that kind of Windows, where the files went.
+    # - the definition it registers names the folder the files went to, the
+    #   32-bit Program Files folder of that kind of Windows.
     msi = release_file(BUILD, "msi")
     status, seconds, log = msiexec(wine, "/i", windows_path(msi), log="kind")
     assert status == 0, f"status {status}, log {wine.path('kind.log')}"
     properties = dict(re.findall(r"^Property\(S\): (\w+) = (.*)$", log, re.M))
-    is64 = "VersionNT64" in properties
+    is64 = "(x86)" in properties["ProgramFilesFolder"]
     folders = installed_folder(wine)
     tasks = registered_tasks(wine)
     msiexec_ok(wine, "/x", windows_path(msi))
     print(f"installed in {seconds:.1f} s; SystemFolder {properties['SystemFolder']}, "
-          f"VersionNT64 {properties.get('VersionNT64')}")
+          f"ProgramFilesFolder {properties['ProgramFilesFolder']}")
     schtasks_exe = wine.unix_path(properties["SystemFolder"] + "schtasks.exe")
     assert os.path.isfile(schtasks_exe), schtasks_exe
-    assert creates_run(log) == {"PlenvorCreateTaskRollback",
-                                "PlenvorCreateTask64" if is64 else "PlenvorCreateTask32"}
+    kind = "64" if is64 else "32"
+    assert actions_run(log, "PlenvorCreateTask") == {"PlenvorCreateTaskRollback" + kind,
+                                                     "PlenvorCreateTask" + kind}
     assert tasks == [OWN_TASK]
     # %ProgramFiles(x86)% exists only on 64-bit Windows; the files are in the
     # folder the chosen definition names.
