@@ -403,9 +403,14 @@ def test_winget_manifests_describe_the_msi_at_its_published_address(signed_build
         assert installer["AppsAndFeaturesEntries"] == [{
             "DisplayName": "Plenvor", "Publisher": PUBLISHER, "DisplayVersion": version,
             "ProductCode": product_code, "UpgradeCode": msi_property(msi, "UpgradeCode")}]
-        # msiexec's own silent switches (Microsoft's msiexec page).
+        # msiexec's own silent switches (Microsoft's msiexec page). An upgrade
+        # is the new MSI's install, whose major upgrade removes the release
+        # before inside its own transaction: winget's "install", not
+        # "uninstallPrevious", which would remove the kept LOGONTASK with the
+        # old release and leave nothing should the new install fail.
         assert installer["InstallerSwitches"] == {"Silent": "/quiet /norestart",
                                                   "SilentWithProgress": "/passive /norestart"}
+        assert installer["UpgradeBehavior"] == "install"
         hashes[name] = entry["InstallerSha256"]
     # A release whose MSI changes (here, signed) gets a new hash.
     assert len(set(hashes.values())) == len(PUBLISHED), hashes

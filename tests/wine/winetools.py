@@ -455,6 +455,17 @@ class Wine:
                               stdin=subprocess.DEVNULL, timeout=60, check=True)
         return int(done.stdout.decode().split()[-1])
 
+    def watch_windows(self):
+        """Starts watching, as Windows sees them, the top-level windows of the
+        next run of the program until it ends (see the helper's
+        watch-windows). Returns a function that waits for the end: (the
+        windows it had, how many of them were ever visible)."""
+        proc = subprocess.Popen([WINE, self.helper, "watch-windows", os.path.basename(self.exe)],
+                                env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+        return lambda: tuple(int(n) for n in
+                             proc.communicate(timeout=120)[0].decode().split()[1::2])
+
     @contextmanager
     def lock_held(self):
         """The lock held, as by another run, in a process of its own."""

@@ -430,6 +430,64 @@ int Spawn(const char* flags, const char* exe) {
   return 0;
 }
 
+// The processes now running EXE, by id.
+std::vector<DWORD> ProcessesOf(const char* exe) {
+  std::vector<DWORD> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (lstrcmpiA(entry.szExeFile, exe) == 0) found.push_back(entry.th32ProcessID);
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+struct Watch {
+  std::vector<DWORD> processes;
+  std::vector<HWND> windows, visible;
+};
+
+void Note(std::vector<HWND>& seen, HWND window) {
+  for (HWND known : seen) {
+    if (known == window) return;
+  }
+  seen.push_back(window);
+}
+
+BOOL CALLBACK WatchWindow(HWND window, LPARAM param) {
+  auto* watch = reinterpret_cast<Watch*>(param);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  for (DWORD watched : watch->processes) {
+    if (watched != process) continue;
+    Note(watch->windows, window);
+    if (IsWindowVisible(window)) Note(watch->visible, window);
+  }
+  return TRUE;
+}
+
+// Asks Windows itself, every few milliseconds from the moment a copy of EXE
+// runs (waiting up to 30 s for one) until none does, which top-level windows
+// its copies have and which of them IsWindowVisible says are visible: what
+// the desktop would show, caption and taskbar button, whatever their size.
+// Prints "windows N visible M", each window counted once.
+int WatchWindows(const char* exe) {
+  Watch watch;
+  for (DWORD waited = 0; (watch.processes = ProcessesOf(exe)).empty() && waited < 30000;
+       waited += 5) {
+    Sleep(5);
+  }
+  while (!(watch.processes = ProcessesOf(exe)).empty()) {
+    EnumWindows(WatchWindow, reinterpret_cast<LPARAM>(&watch));
+    Sleep(5);
+  }
+  std::printf("windows %zu visible %zu\n", watch.windows.size(), watch.visible.size());
+  std::fflush(stdout);
+  return 0;
+}
+
 // The sample window: a caption, a menu bar, a push button, a scroll bar, a
 // list with a selected line, and a swatch of each of the 25 display elements
 // filled with its system-colour brush, all drawn by Wine's own user32.
@@ -532,7 +590,8 @@ int Sample(const char* names, const char* layout, const char* ready, const char*
 // WM_SETTINGCHANGE; hold-event NAME: an event that holds NAME; hold-lock
 // NAME: a mutex of that name, owned. Each one
 // touches READY once it is up, and ends once STOP exists. endsession: see
-// EndSession(); spawn FLAGS EXE: see Spawn().
+// EndSession(); spawn FLAGS EXE: see Spawn(); watch-windows EXE: see
+// WatchWindows().
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "reg") return RegistryCommands();
@@ -547,10 +606,11 @@ int main(int argc, char** argv) {
   if (mode == "endsession" && (argc == 4 || (argc == 5 && std::strcmp(argv[4], "cancel") == 0)))
     return EndSession(argv[2], argv[3], argc == 5);
   if (mode == "spawn" && argc == 4) return Spawn(argv[2], argv[3]);
+  if (mode == "watch-windows" && argc == 3) return WatchWindows(argv[2]);
   std::fprintf(
       stderr,
       "usage: plenvor_helper reg | listen PATH NAME LOG READY STOP | hang[-visible] READY STOP"
       " | sample NAMES LAYOUT READY STOP | slow MS READY STOP | hold-(event|lock) NAME READY STOP"
-      " | endsession EXE LPARAM [cancel] | spawn FLAGS EXE\n");
+      " | endsession EXE LPARAM [cancel] | spawn FLAGS EXE | watch-windows EXE\n");
   return 2;
 }
