@@ -8,7 +8,7 @@ from contextlib import ExitStack, contextmanager
 
 import pytest
 
-from winetools import BANNER, ICON_SIZE, ICON_SIZE_LOCK, REG_SZ, wait_until
+from winetools import BANNER, ICON_SIZE, ICON_SIZE_LOCK, REG_SZ, own_calls_by_thread, wait_until
 
 
 def wait_for_zero(wine, proc):
@@ -48,6 +48,40 @@ def test_a_hung_window_does_not_hold_the_run_and_an_interrupt_restores_the_size(
     assert status & 0xFF == 0x3A or status == -signal.SIGKILL, f"status {status}"
     assert left == b"48"
     assert after_signal < run.seconds / 2
+
+
+# Wine's relay trace leaves critical sections out unless its RelayExclude
+# says otherwise; this one leaves out only what the program never calls.
+RELAY_EXCLUDE = (r"Software\Wine\Debug", "RelayExclude")
+
+
+def test_every_store_of_the_size_is_made_under_the_guards_lock(wine):
+    # The guard's store, on the thread that takes an interrupt, may neither
+    # overlap one of the run's own nor be followed by one: a "0" that the run
+    # stores after the guard has put the size back is what would be left.
+    # Each store, the run's "0" and the guard's "48", must stand inside one
+    # and the same critical section, on its own thread.
+    wine.apply([("set", "HKCU", *RELAY_EXCLUDE, REG_SZ,
+                 b"ntdll.RtlTryEnterCriticalSection\0".hex())])
+    try:
+        with wine.hung_window():
+            proc = wine.start_plenvor(relay=True, name="stores")
+            wait_for_zero(wine, proc)
+            wine.console_event(0)
+            run = wine.finish_plenvor(proc, timeout=90)
+    finally:
+        wine.reg(("delkey", "HKCU", RELAY_EXCLUDE[0]))
+    held, stores = {}, []
+    for thread, call in own_calls_by_thread(run.trace_file, wine.exe):
+        inside = held.setdefault(thread, {})
+        if call.function in ("RtlEnterCriticalSection", "RtlLeaveCriticalSection"):
+            step = 1 if call.function == "RtlEnterCriticalSection" else -1
+            inside[call.args[0]] = inside.get(call.args[0], 0) + step
+        elif call.function == "RegSetValueExA" and call.strings.get(1) == ICON_SIZE:
+            stores.append((thread, {lock for lock, depth in inside.items() if depth > 0}))
+    common = set.intersection(*(locks for _, locks in stores)) if stores else set()
+    assert (run.status & 0xFF, wine.icon_text(), len(stores), len({t for t, _ in stores}),
+            len(common)) == (0x3A, b"48", 2, 2, 1), stores
 
 
 def test_runs_started_together_keep_the_stored_size(wine):
