@@ -3,7 +3,7 @@
 #include <cstdint>
 
 // How long a run waits, at most, on what it does not control, in
-// milliseconds. They live together because the README promises their sum:
+// milliseconds. They live together because the documents promise their sum:
 // whatever the desktop does, a run ends within kRunMs.
 namespace plenvor::bounds {
 
@@ -25,7 +25,7 @@ inline constexpr std::uint32_t kRunMs = 75000;
 static_assert(kIconSizeLockWaitMs + kEndSessionWindowMs + 2 * kBroadcastMs +
                       2 * kSystemParameterMs + kColorChangeMs <=
                   kRunMs,
-              "the bounds of one run must add up to at most the 75 s the README promises");
+              "the bounds of one run must add up to at most the 75 s the documents promise");
 static_assert(kBroadcastWindowMs <= kBroadcastMs, "a broadcast waits for one window at least");
 
 }  // namespace plenvor::bounds

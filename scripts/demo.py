@@ -65,7 +65,7 @@ def side_by_side(before, after, path):
 
 def main():
     wine = Wine(os.path.join(BUILD, "plenvor.exe"), os.path.join(BUILD, "plenvor_helper.exe"))
-    print("Starting a throwaway Wine prefix (about 15 s)...", flush=True)
+    print("Starting a throwaway copy of the booted Wine prefix...", flush=True)
     try:
         wine.start()
         wine.set_icon_size(SAMPLE_ICON_SIZE)

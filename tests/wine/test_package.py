@@ -424,7 +424,7 @@ def play(msi, installed, task, kept, args, rolled_back, ui=False):
 
 # Each kind of run, from what it finds (installed, the task registered, the
 # value kept), with what it leaves: after it, and after it failed and was
-# rolled back. The README's table of runs says the same. A repair as
+# rolled back. The deployment guide's table of runs says the same. A repair as
 # "msiexec /f" or MsiReinstallProduct makes it, a reinstall as REINSTALL=ALL
 # REINSTALLMODE=vomus, a removal as "msiexec /x" (REMOVE=ALL).
 RUNS = {
@@ -682,7 +682,7 @@ def test_the_task_is_back_after_every_rollback(wine, previous_build, tmp_path):
     }
 
 
-# The LOGONTASK kept, in the 32-bit registry view, as the README names it: the
+# The LOGONTASK kept, in the 32-bit registry view, as the deployment guide names it: the
 # 64-bit stand-in's helper sees that view under WOW6432Node.
 KEPT = ("HKLM", {"win32": r"Software\Plenvor", "win64": r"Software\WOW6432Node\Plenvor"}[
     cached("PLENVOR_PLATFORM")], "LogonTask")
